@@ -1,0 +1,101 @@
+// The application object: lives for the whole run and owns the exchange
+// state. Qt-free; the Qt program drives it from its main window.
+//
+// Ownership, in order of declaration: OPC server links, tags, logic blocks,
+// Modbus data blocks, the Modbus write queue. Everything here is touched only
+// on the user-interface thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/msgwindow.h"
+
+class CExchangeTag;
+class CModbusDataBlock;
+class CLogicBlock;
+class COpcServerLink;
+class CModbusWriteRequest;
+class IHostUi;
+
+// Settings of one serial port COMM1..COMM9, shared by its master and slave use.
+struct CommPortSettings {
+  int32_t nBaudRate = 9600;
+  uint8_t nDataBits = 8;
+  uint8_t nStopBits = 0;   // 0 one, 1 one and a half, 2 two
+  uint8_t nParity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  int32_t nProtocol = 1;   // 1 RTU, anything else ASCII
+  int32_t nMasterTimeout = 2000;  // milliseconds
+  int32_t hSlave = -1;
+  int32_t hMaster = -1;
+};
+
+// One of the eighteen Modbus/TCP master connections.
+struct TcpMasterSlot {
+  int32_t hMaster = -1;
+  std::string strHost;
+  int32_t nPort = 502;
+};
+
+class CPlexmarApp {
+ public:
+  static constexpr int kCommPorts = 9;
+  static constexpr int kTcpMasterSlots = 18;
+
+  CPlexmarApp();
+  ~CPlexmarApp();
+  CPlexmarApp(const CPlexmarApp&) = delete;
+  CPlexmarApp& operator=(const CPlexmarApp&) = delete;
+
+  // The one application object of the process (the last one constructed and
+  // not yet destroyed), or null.
+  static CPlexmarApp* Current();
+
+  // --- tag table -----------------------------------------------------------
+  CExchangeTag* FindTag(const std::string& name) const;
+  bool IsTagNameFree(const std::string& name) const;
+  CExchangeTag* FindTagByServerHandle(int32_t handle) const;
+  COpcServerLink* FindServerLink(const std::string& machine, const std::string& server) const;
+  // Takes ownership, appends and binds the tag to its source and the OPC server.
+  void AddTag(std::unique_ptr<CExchangeTag> tag);
+  // The binding steps of AddTag for a tag already in the table.
+  void BindTag(CExchangeTag& tag);
+  bool AddDataBlock(const std::string& location, uint8_t slave, uint8_t pointType,
+                    uint16_t address, uint16_t count);
+  CModbusDataBlock* FindDataBlock(const std::string& location, uint8_t slave, uint8_t pointType,
+                                  uint16_t address, uint16_t count) const;
+  void RemoveAllTags();
+  // The name a new tag gets: "Exchange.Tag" and the table size + 1.
+  std::string DefaultTagName() const;
+
+  // --- user interface ------------------------------------------------------
+  void SetHostUi(IHostUi* host) { m_pHostUi = host; }
+  IHostUi* HostUi() const { return m_pHostUi; }
+  // The main window's message target, where the Modbus libraries post.
+  void SetMainWindow(HWND window) { m_hMainWnd = window; }
+  HWND MainWindow() const { return m_hMainWnd; }
+
+  // --- owned state ---------------------------------------------------------
+  std::vector<std::unique_ptr<COpcServerLink>> m_serverLinks;
+  std::vector<std::unique_ptr<CExchangeTag>> m_tags;
+  std::vector<std::unique_ptr<CLogicBlock>> m_logicBlocks;
+  std::vector<std::unique_ptr<CModbusDataBlock>> m_dataBlocks;
+  std::vector<std::unique_ptr<CModbusWriteRequest>> m_writeQueue;
+
+  // --- settings ------------------------------------------------------------
+  int32_t m_bLocked = 0;
+  std::string m_strPassword;
+  int32_t m_nTimerPeriod = 1000;
+  std::array<CommPortSettings, kCommPorts> m_comm{};  // index 0 is COMM1
+  int32_t m_nTcpMasterTimeout = 2000;
+  int32_t m_nTcpSlavePort = 502;
+  int32_t m_hTcpSlave = -1;
+  std::array<TcpMasterSlot, kTcpMasterSlots> m_tcpMasters{};
+
+ private:
+  IHostUi* m_pHostUi = nullptr;
+  HWND m_hMainWnd = nullptr;
+};

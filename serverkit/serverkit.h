@@ -1,0 +1,88 @@
+// serverkit: Plexmar's OPC server toolkit.
+//
+// The server side is the set of calls the program makes: register, start,
+// publish one item per tag, update values, answer writes, shut down. Items
+// have a handle, a name, a value, a 16-bit quality and a time stamp that is
+// set whenever the value changes.
+//
+// The client side (below) is what an OPC client of the server does: list the
+// items, read one, write one and learn the result code, and be told of value
+// changes. Tests use it directly; the OPC UA endpoint is built on it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/variant.h"
+#include "platform/wintypes.h"
+
+// The server's identity.
+inline constexpr const char* kPlexmarClsid = "{6B1F9E42-3C7D-4A5E-9F21-8D0C5A7E3B14}";
+inline constexpr const char* kPlexmarProgId = "Norvell.Plexmar_Server";
+inline constexpr const char* kPlexmarDescription = "Norvell Software Plexmar Server";
+
+// OPC Data Access result codes the program hands back to writers.
+constexpr HRESULT OPC_E_INVALIDHANDLE = static_cast<HRESULT>(0xC0040001u);
+constexpr HRESULT OPC_E_UNKNOWNITEMID = static_cast<HRESULT>(0xC0040007u);
+constexpr uint16_t OPC_QUALITY_GOOD = 0xC0;
+constexpr uint16_t OPC_QUALITY_BAD = 0x00;
+
+// Called for a client's write with (item handle, the value written, the result
+// code, which holds S_OK on entry and is changed only on failure).
+using WriteCallback = void (*)(int32_t handle, VARIANT* value, HRESULT* result);
+
+// --- the calls the program makes -------------------------------------------
+// Registration writes or removes a registration record under the user's data
+// folder; RegisterOpcServerService installs a systemd user unit that runs the
+// program headless.
+void RegisterOpcServer(const char* clsid, const char* progId, const char* description,
+                       const char* executablePath);
+void UnregisterOpcServer(const char* clsid, const char* progId);
+void RegisterOpcServerService(const char* progId);
+void InitOpcServer(const char* clsid, int32_t updateRateMs);
+void SetWriteCallback(WriteCallback callback, int32_t mode);
+int32_t CreateServerTag(const char* name, VARIANT value, uint16_t quality, int32_t writable);
+void UpdateServerTag(int32_t handle, VARIANT value, uint16_t quality);
+void RemoveServerTag(int32_t handle);
+void ShutdownOpcServer();
+
+// --- the client side -------------------------------------------------------
+namespace serverkit {
+
+struct ItemState {
+  int32_t handle = -1;
+  std::string name;
+  CVariant value;
+  uint16_t quality = 0;
+  FILETIME timestamp;
+};
+
+// All items, in creation order.
+std::vector<ItemState> ListItems();
+// False when no item has that handle (or name).
+bool ReadItem(int32_t handle, ItemState& state);
+bool FindItem(const std::string& name, ItemState& state);
+// Delivers a client write. The write callback runs on the thread that
+// dispatches writes (see SetWriteDispatcher) and this call waits for it;
+// returns the result code the callback left, OPC_E_INVALIDHANDLE when no item
+// has the handle.
+HRESULT WriteItem(int32_t handle, const VARIANT& value);
+
+// Runs `job` on the program's user-interface thread and waits for it. Set by
+// the program's main window; when none is set, writes run on the caller.
+using Dispatcher = std::function<void(const std::function<void()>& job)>;
+void SetWriteDispatcher(Dispatcher dispatcher);
+
+// Called (on the thread that changed the item) after every change of an item's
+// value or quality, and when an item is created or removed (removed: state has
+// handle set and an empty name). Returns an id for RemoveChangeListener.
+using ChangeListener = std::function<void(const ItemState& state)>;
+int AddChangeListener(ChangeListener listener);
+void RemoveChangeListener(int id);
+
+// True between InitOpcServer and ShutdownOpcServer.
+bool IsRunning();
+
+}  // namespace serverkit

@@ -1,0 +1,21 @@
+# core/: each block belongs to one area; keep edits inside your own block.
+
+# tag table, data blocks, value conversion, exchange engine (Qt-free)
+list(APPEND PLEXCORE_SOURCES
+)
+
+# start-up, shutdown, tick hooks (Qt-free part)
+list(APPEND PLEXCORE_SOURCES
+)
+
+# Modbus polling and write-back (Qt-free part)
+list(APPEND PLEXCORE_SOURCES
+)
+
+# project file (Qt-free part)
+list(APPEND PLEXCORE_SOURCES
+)
+
+# main window, application driver (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+)

@@ -71,6 +71,41 @@ class CPlexmarApp {
   // The name a new tag gets: "Exchange.Tag" and the table size + 1.
   std::string DefaultTagName() const;
 
+  // --- exchange engine -----------------------------------------------------
+  // Re-reads every tag from its data block, in table order (each tick).
+  void RefreshAllTags();
+  // The point reader and writer of the value conversions.
+  bool ReadPoint(const std::string& location, uint8_t slave, uint8_t pointType, uint16_t address,
+                 uint16_t& word) const;
+  bool WritePoint(const std::string& location, uint8_t slave, uint8_t pointType, uint16_t address,
+                  const uint16_t* words, uint16_t count);
+  // Hands the "LOCAL" data blocks to the slave library.
+  void DefineLocalBlocks();
+  // After the tag table changed: offers every Modbus tag's range to
+  // AddDataBlock, then DefineLocalBlocks.
+  void RebuildDataBlocks();
+
+  // --- Modbus write-back ---------------------------------------------------
+  // The master connection of a location ("LOCAL" has none), -1 = none.
+  int32_t GetMasterHandle(const std::string& location) const;
+  // "COMM%d", a TCP slot's host, or "UNKNOWN".
+  std::string GetConnectionName(int32_t handle) const;
+  // Queues a write of `count` words to a remote point (function 15 for coils,
+  // 16 for holding registers), replacing the data of an equal queued request.
+  bool QueueWrite(const std::string& location, uint8_t slave, uint8_t pointType, uint16_t address,
+                  const uint16_t* words, uint16_t count);
+
+  // --- logic blocks --------------------------------------------------------
+  CLogicBlock* FindLogicBlock(const std::string& name) const;
+  bool IsLogicBlockNameUnique(const std::string& name) const;
+  void RemoveLogicBlock(const std::string& name);
+  // Runs the block of that name from its first entry; nothing when the name
+  // is empty or no block has it.
+  void RunLogicBlock(const std::string& name);
+  // Form show/hide for logic entries, through the host UI; 0 without one.
+  int ShowForm(const std::string& name);
+  int HideForm(const std::string& name);
+
   // --- user interface ------------------------------------------------------
   void SetHostUi(IHostUi* host) { m_pHostUi = host; }
   IHostUi* HostUi() const { return m_pHostUi; }

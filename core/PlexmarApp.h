@@ -97,6 +97,8 @@ class CPlexmarApp {
 
   // --- logic blocks --------------------------------------------------------
   CLogicBlock* FindLogicBlock(const std::string& name) const;
+  // Takes ownership and appends: list order is the editor's and the file's.
+  void AddLogicBlock(std::unique_ptr<CLogicBlock> block);
   bool IsLogicBlockNameUnique(const std::string& name) const;
   void RemoveLogicBlock(const std::string& name);
   // Runs the block of that name from its first entry; nothing when the name

@@ -37,18 +37,34 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, uint32_t);
 
 using MessageHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
+// Every target is registered while it exists, so that the free functions
+// below fail on the handle of a target that has been destroyed instead of
+// reaching freed memory (a handle may be reused by a later target, as window
+// handles are).
 struct MessageTarget {
-  virtual ~MessageTarget() = default;
-  // Queues a message; false once the target has been stopped.
+  MessageTarget();
+  MessageTarget(const MessageTarget&);
+  MessageTarget& operator=(const MessageTarget&) { return *this; }
+  virtual ~MessageTarget();
+  // Queues a message; false once the target has been stopped (or when 100000
+  // messages already wait unhandled).
   virtual bool Post(UINT message, WPARAM wParam, LPARAM lParam) = 0;
   // Starts or restarts timer `id`; false once the target has been stopped.
   virtual bool StartTimer(UINT_PTR id, UINT periodMs, TIMERPROC proc) = 0;
   // False when no such timer is set.
   virtual bool StopTimer(UINT_PTR id) = 0;
+
+ protected:
+  // Makes the free functions fail on this target from now on and waits for
+  // the calls already inside it to return. A target that other threads may
+  // post to while it is destroyed calls this first in its own destructor (the
+  // base destructor would be too late: the derived parts are gone by then).
+  void Withdraw();
 };
 
 // The familiar free functions; each is safe to call from any thread and
-// fails (false, 0) on a null window.
+// fails (false, 0) on a null window or one that has been destroyed. SetTimer
+// returns the timer id (1 for id 0, which is a valid id too).
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc);
 bool KillTimer(HWND window, UINT_PTR id);
@@ -97,8 +113,9 @@ class ThreadMessageTarget : public MessageTarget {
 // A target without a thread: messages and due timers wait until Pump() is
 // called. `wake` is called (from any thread, possibly more than once) when a
 // message arrives or the timers change, so that the owner can arrange a Pump()
-// on its thread. Owners that cannot block use NextTimerDueMs() to schedule the
-// next Pump() for the timers.
+// on its thread; `wake` must not wait for that thread (it may be called while
+// the target is being destroyed there). Owners that cannot block use
+// NextTimerDueMs() to schedule the next Pump() for the timers.
 class QueuedMessageTarget : public MessageTarget {
  public:
   explicit QueuedMessageTarget(MessageHandler handler, std::function<void()> wake = {});

@@ -1,0 +1,19 @@
+#include "masterlink/SerialBaud.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace masterlink {
+
+bool SetCustomBaudRate(int fd, uint32_t baud) {
+  if (baud == 0) return false;
+  struct termios2 tio;
+  if (::ioctl(fd, TCGETS2, &tio) != 0) return false;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
+  tio.c_cflag |= BOTHER;
+  tio.c_ispeed = baud;
+  tio.c_ospeed = baud;
+  return ::ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+}  // namespace masterlink

@@ -1,5 +1,6 @@
 # connections/: Qt-free model files go to PLEXCORE_SOURCES, widgets and dialogs to PLEXMAR_QT_SOURCES.
 list(APPEND PLEXCORE_SOURCES
+  connections/OpcServerLink.cpp
 )
 list(APPEND PLEXMAR_QT_SOURCES
 )

@@ -10,9 +10,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/msgwindow.h"
+#include "platform/variant.h"
+#include "platform/wintypes.h"
 
 class CExchangeTag;
 class CModbusDataBlock;
@@ -20,6 +23,7 @@ class CLogicBlock;
 class COpcServerLink;
 class CModbusWriteRequest;
 class IHostUi;
+class CDataBlockIndex;
 
 // Settings of one serial port COMM1..COMM9, shared by its master and slave use.
 struct CommPortSettings {
@@ -84,6 +88,13 @@ class CPlexmarApp {
   // After the tag table changed: offers every Modbus tag's range to
   // AddDataBlock, then DefineLocalBlocks.
   void RebuildDataBlocks();
+  // Call after changing m_dataBlocks other than through AddDataBlock or
+  // RemoveAllTags, so that point lookups see the change.
+  void DataBlocksChanged();
+  // The first block, in list order, holding one point (FindDataBlock for a
+  // single point, through an index, as the tick needs it for every tag).
+  const CModbusDataBlock* FindPointBlock(std::string_view location, uint8_t slave,
+                                         uint8_t pointType, uint16_t address) const;
 
   // --- Modbus write-back ---------------------------------------------------
   // The master connection of a location ("LOCAL" has none), -1 = none.
@@ -135,4 +146,20 @@ class CPlexmarApp {
  private:
   IHostUi* m_pHostUi = nullptr;
   HWND m_hMainWnd = nullptr;
+  // Point lookup of the tick; rebuilt when the block list has changed.
+  mutable std::unique_ptr<CDataBlockIndex> m_pBlockIndex;
+  mutable uint64_t m_nIndexedGeneration = 0;
+  mutable size_t m_nIndexedBlocks = 0;
+  uint64_t m_nBlockGeneration = 1;
 };
+
+// The OPC server's write callback: start-up installs it with
+// SetWriteCallback(OnServerTagWrite, 1). Finds the tag by item handle
+// (OPC_E_INVALIDHANDLE when none) and writes it; the result is changed only on
+// failure.
+void OnServerTagWrite(int32_t handle, VARIANT* value, HRESULT* result);
+// The OPC client data-change callback, given to ClientSetDataCallback for
+// each server link. Changes for a reference that is no longer a tag of the
+// current application are dropped.
+void OnClientDataChange(int32_t server, int32_t group, void* reference, VARIANT* value,
+                        FILETIME timestamp, uint32_t quality);

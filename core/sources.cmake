@@ -2,6 +2,12 @@
 
 # tag table, data blocks, value conversion, exchange engine (Qt-free)
 list(APPEND PLEXCORE_SOURCES
+  core/ExchangeTag.cpp
+  core/ModbusDataBlock.cpp
+  core/DataBlockIndex.cpp
+  core/ValueConversion.cpp
+  core/PlexmarApp.cpp
+  core/ExchangeEngine.cpp
 )
 
 # start-up, shutdown, tick hooks (Qt-free part)

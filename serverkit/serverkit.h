@@ -26,6 +26,8 @@ inline constexpr const char* kPlexmarDescription = "Norvell Software Plexmar Ser
 // OPC Data Access result codes the program hands back to writers.
 constexpr HRESULT OPC_E_INVALIDHANDLE = static_cast<HRESULT>(0xC0040001u);
 constexpr HRESULT OPC_E_UNKNOWNITEMID = static_cast<HRESULT>(0xC0040007u);
+// The item was created read-only.
+constexpr HRESULT OPC_E_BADRIGHTS = static_cast<HRESULT>(0xC0040006u);
 constexpr uint16_t OPC_QUALITY_GOOD = 0xC0;
 constexpr uint16_t OPC_QUALITY_BAD = 0x00;
 
@@ -43,6 +45,9 @@ void UnregisterOpcServer(const char* clsid, const char* progId);
 void RegisterOpcServerService(const char* progId);
 void InitOpcServer(const char* clsid, int32_t updateRateMs);
 void SetWriteCallback(WriteCallback callback, int32_t mode);
+// A handle is never given out twice in a process, so a client that still holds
+// the handle of a removed item cannot reach a newer one. -1 for a null or empty
+// name. The value is copied; the caller keeps its own.
 int32_t CreateServerTag(const char* name, VARIANT value, uint16_t quality, int32_t writable);
 void UpdateServerTag(int32_t handle, VARIANT value, uint16_t quality);
 void RemoveServerTag(int32_t handle);
@@ -51,12 +56,17 @@ void ShutdownOpcServer();
 // --- the client side -------------------------------------------------------
 namespace serverkit {
 
+// WriteItem's result when the write could not be delivered: no write callback
+// is installed, or the program stopped taking writes (E_FAIL).
+constexpr HRESULT kWriteNotDelivered = static_cast<HRESULT>(0x80004005u);
+
 struct ItemState {
   int32_t handle = -1;
   std::string name;
   CVariant value;
   uint16_t quality = 0;
   FILETIME timestamp;
+  bool writable = true;
 };
 
 // All items, in creation order.
@@ -84,5 +94,33 @@ void RemoveChangeListener(int id);
 
 // True between InitOpcServer and ShutdownOpcServer.
 bool IsRunning();
+
+// --- registration on this machine --------------------------------------------
+// The record RegisterOpcServer writes: $XDG_DATA_HOME (default
+// ~/.local/share)/plexmar/opc-servers/<ProgID>.server, an INI-style text with
+// the keys CLSID, ProgID, Description and Executable. Empty when no data folder
+// can be found or the ProgID is not a plain name (letters, digits, '.', '_',
+// '-').
+std::string RegistrationRecordPath(const char* progId);
+// $XDG_CONFIG_HOME (default ~/.config)/systemd/user/plexmar.service.
+std::string ServiceUnitPath();
+
+// The same operations as the calls above, with their outcome.
+bool WriteRegistration(const char* clsid, const char* progId, const char* description,
+                       const char* executablePath);
+// True when no record is left afterwards; a record of another class
+// identifier under the same ProgID is left alone (false).
+bool RemoveRegistration(const char* clsid, const char* progId);
+// Needs the registration record of `progId` for the executable to run.
+bool InstallServiceUnit(const char* progId);
+
+struct Registration {
+  std::string clsid;
+  std::string progId;
+  std::string description;
+  std::string executable;
+};
+// Reads the record of `progId`; false when there is none or it is damaged.
+bool ReadRegistration(const char* progId, Registration& registration);
 
 }  // namespace serverkit

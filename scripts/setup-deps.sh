@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmodbus-dev python3-pymodbus python3-serial mbpoll socat
+  libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
 )
 
 missing=()

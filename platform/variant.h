@@ -18,21 +18,28 @@
 // - Numbers to integer types round half to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2)
 //   and fail with DISP_E_OVERFLOW when the rounded value does not fit, and for
 //   NaN and infinities.
-// - Double to VT_R4 fails with DISP_E_OVERFLOW when the magnitude is beyond
-//   FLT_MAX; NaN and infinities pass through.
+// - Double to VT_R4 fails with DISP_E_OVERFLOW when the value would round
+//   beyond FLT_MAX (to infinity); NaN and infinities pass through.
 // - BSTR to a number: leading and trailing blanks are allowed; the rest must be
 //   a decimal number ("12", "-3.5", "1e3", "+.5"); otherwise DISP_E_TYPEMISMATCH
-//   ("abc", "", "12abc"). The number then converts as a double would (rounding
-//   and overflow as above; integers up to 2^53 are exact).
+//   ("abc", "", "12abc", "0x10", "nan", "1,5"). A whole number without point or
+//   exponent is read exactly (all 64-bit integers); any other is read as a
+//   double (or straight as a float for VT_R4) and converts as one (rounding and
+//   overflow as above; text beyond the double range is DISP_E_OVERFLOW).
 // - BSTR to VT_BOOL: "True" or "False" in any letter case, or a number (0 is
 //   false, anything else true); otherwise DISP_E_TYPEMISMATCH.
 // - Any conversion that makes a VT_BOOL makes VARIANT_TRUE (-1) or
-//   VARIANT_FALSE (0). VT_BOOL to a number gives -1 or 0.
+//   VARIANT_FALSE (0), VT_BOOL to VT_BOOL included. VT_BOOL to a number gives
+//   -1 or 0 whatever non-zero value it held (a bit point's 1 reads as -1); to
+//   an unsigned type true is all bits set (255, 65535, ...).
 // - Numbers to BSTR use the shortest text that reads back to the same value of
-//   the source type ("1", "-2.5", "0.1" for VT_R4 0.1f, "1E+20"); VT_BOOL gives
-//   "True" or "False"; VT_EMPTY gives "".
+//   the source type ("1", "-2.5", "0.1" for VT_R4 0.1f, "1E+20", "1.5E-07"):
+//   plain digits unless the decimal exponent is below -4 or reaches 15 (7 for
+//   VT_R4), then "d.dddE+XX" with at least two exponent digits; -0 gives "0",
+//   NaN "NaN", infinities "Infinity" and "-Infinity" (none of which reads back
+//   as a number). VT_BOOL gives "True" or "False"; VT_EMPTY gives "".
 // - VT_EMPTY to a number gives 0, to VT_BOOL false, to VT_BSTR empty text.
-// - Anything to VT_EMPTY clears the destination.
+// - Anything to VT_EMPTY clears the destination. Any type to itself is a copy.
 //
 // Texts are UTF-16 (char16_t) as in OLE; Utf8ToBstr and BstrToUtf8 cross to the
 // UTF-8 std::string that the rest of the program uses.
@@ -141,7 +148,9 @@ static_assert(sizeof(VARIANT) == 16, "the VARIANT record is 16 bytes");
 
 // --- BSTR -----------------------------------------------------------------
 // A BSTR points at UTF-16 text that ends in a 0 unit, with its length in units
-// stored just before it. A null BSTR is the empty text.
+// stored just before it. A null BSTR is the empty text. Allocation returns null
+// when memory runs out. Utf8ToBstr turns each malformed UTF-8 sequence into
+// U+FFFD; BstrToUtf8 does the same for an unpaired surrogate.
 BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length);
 void SysFreeString(BSTR text);
@@ -163,17 +172,25 @@ uint32_t SafeArrayGetElemsize(SAFEARRAY* array);
 HRESULT SafeArrayGetLBound(SAFEARRAY* array, uint32_t dimension, int32_t* bound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* array, uint32_t dimension, int32_t* bound);
 // Copies one element out (a BSTR or VARIANT element is copied, so the caller
-// owns the copy); DISP_E_BADINDEX outside the bounds.
+// owns the copy); DISP_E_BADINDEX outside the bounds. `element` is an output:
+// whatever it held before is overwritten, not freed.
 HRESULT SafeArrayGetElement(SAFEARRAY* array, const int32_t* index, void* element);
-// Copies one element in (a BSTR or VARIANT is copied, the array owns the copy).
+// Copies one element in (a BSTR or VARIANT is copied, the array owns the copy,
+// and the element's previous text or value is freed). As in OLE, for a VT_BSTR
+// array `element` is the BSTR itself; for every other type it points at the
+// value (a VARIANT* for VT_VARIANT).
 HRESULT SafeArrayPutElement(SAFEARRAY* array, const int32_t* index, const void* element);
 
 // --- VARIANT --------------------------------------------------------------
+// Zeroes all 16 bytes (VT_EMPTY).
 void VariantInit(VARIANT* value);
-// Frees what the value owns (text, array) and leaves it VT_EMPTY.
+// Frees what the value owns (text, array) and leaves it VT_EMPTY; a type code
+// we do not know is left alone with DISP_E_BADVARTYPE. By-reference values and
+// interface pointers are not owned and not freed.
 HRESULT VariantClear(VARIANT* value);
 // Deep copy; the destination is cleared first. Copying a value onto itself is
-// harmless.
+// harmless. On failure (DISP_E_BADVARTYPE, E_OUTOFMEMORY) the destination is
+// left as it was.
 HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
 // Converts `source` to type `vt` into `destination` (which may be `source`
 // itself). On failure the destination is left as it was. `flags` is accepted

@@ -27,6 +27,16 @@ CVariant Own(VARIANT v) { return CVariant::Adopt(v); }
 
 CVariant Text(std::string_view utf8) { return Own(MakeVariantText(utf8)); }
 
+VARIANT I2Array(std::initializer_list<int16_t> values) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_I2;
+  v.parray = SafeArrayCreateVector(VT_I2, 0, static_cast<uint32_t>(values.size()));
+  int32_t i = 0;
+  for (int16_t x : values) SafeArrayPutElement(v.parray, &i, &x), ++i;
+  return v;
+}
+
 std::string AsText(const VARIANT& value) {
   CVariant out;
   EXPECT_EQ(Change(value, VT_BSTR, out), S_OK);
@@ -206,83 +216,56 @@ TEST(SafeArray, TextAndValueElementsAreOwnedCopies) {
   SafeArrayDestroy(values);
 }
 
-TEST(SafeArray, CopyIsDeepAndEqual) {
-  SAFEARRAY* source = SafeArrayCreateVector(VT_VARIANT, 5, 3);
-  CVariant a = Text("eins");
-  VARIANT b = MakeVariantR4(2.5f);
-  SAFEARRAY* inner = SafeArrayCreateVector(VT_I2, 0, 2);
-  VARIANT c;
-  VariantInit(&c);
-  c.vt = VT_ARRAY | VT_I2;
-  c.parray = inner;
-  int32_t i = 5;
-  SafeArrayPutElement(source, &i, a.get());
-  ++i;
-  SafeArrayPutElement(source, &i, &b);
-  ++i;
-  SafeArrayPutElement(source, &i, &c);
-  VariantClear(&c);
-
-  SAFEARRAY* copy = nullptr;
-  ASSERT_EQ(SafeArrayCopy(source, &copy), S_OK);
-  ASSERT_NE(copy, nullptr);
-  ASSERT_NE(copy, source);
-  int32_t lower = 0, upper = 0;
-  SafeArrayGetLBound(copy, 1, &lower);
-  SafeArrayGetUBound(copy, 1, &upper);
-  EXPECT_EQ(lower, 5);
-  EXPECT_EQ(upper, 7);
-  // Destroy the original first: the copy must not share anything with it.
-  SafeArrayDestroy(source);
-  VARIANT e;
-  i = 5;
-  SafeArrayGetElement(copy, &i, &e);
-  EXPECT_EQ(BstrToUtf8(e.bstrVal), "eins");
-  VariantClear(&e);
-  i = 6;
-  SafeArrayGetElement(copy, &i, &e);
-  EXPECT_EQ(e.vt, VT_R4);
-  EXPECT_EQ(e.fltVal, 2.5f);
-  i = 7;
-  SafeArrayGetElement(copy, &i, &e);
-  EXPECT_EQ(e.vt, VT_ARRAY | VT_I2);
-  EXPECT_NE(e.parray, nullptr);
-  EXPECT_NE(e.parray, inner);
-  VariantClear(&e);
-  SafeArrayDestroy(copy);
-
-  EXPECT_EQ(SafeArrayCopy(nullptr, &copy), S_OK);
-  EXPECT_EQ(copy, nullptr);
-}
-
 // --- VariantCopy / VariantClear --------------------------------------------------------
 
-TEST(VariantCopy, DeepForTextAndArrays) {
-  CVariant text = Text("Druck");
-  CVariant copy(*text);
-  ASSERT_EQ(copy->vt, VT_BSTR);
-  EXPECT_NE(copy->bstrVal, text->bstrVal);
+TEST(VariantCopy, DeepForTextAndNestedArrays) {
+  CVariant text = Text("eins");
+  CVariant textCopy(*text);
+  EXPECT_NE(textCopy->bstrVal, text->bstrVal);
   text->bstrVal[0] = u'X';
-  EXPECT_EQ(BstrToUtf8(copy->bstrVal), "Druck");
+  EXPECT_EQ(BstrToUtf8(textCopy->bstrVal), "eins");
 
-  VARIANT array;
-  VariantInit(&array);
-  array.vt = VT_ARRAY | VT_R4;
-  array.parray = SafeArrayCreateVector(VT_R4, 0, 3);
-  for (int32_t i = 0; i < 3; ++i) {
-    const float f = 1.5f * static_cast<float>(i);
-    SafeArrayPutElement(array.parray, &i, &f);
-  }
-  CVariant arrayCopy(array);
-  ASSERT_EQ(arrayCopy->vt, VT_ARRAY | VT_R4);
-  ASSERT_NE(arrayCopy->parray, array.parray);
-  EXPECT_EQ(std::memcmp(arrayCopy->parray->pvData, array.parray->pvData, 12), 0);
-  VariantClear(&array);
-  EXPECT_EQ(array.vt, VT_EMPTY);
-  int32_t two = 2;
-  float f = 0;
-  EXPECT_EQ(SafeArrayGetElement(arrayCopy->parray, &two, &f), S_OK);
-  EXPECT_EQ(f, 3.0f);
+  // An array of values: a text, a float and an array of its own.
+  VARIANT inner = I2Array({4, 5});
+  VARIANT outer;
+  VariantInit(&outer);
+  outer.vt = VT_ARRAY | VT_VARIANT;
+  outer.parray = SafeArrayCreateVector(VT_VARIANT, 5, 3);
+  VARIANT r4 = MakeVariantR4(2.5f);
+  const VARIANT* elements[] = {text.get(), &r4, &inner};
+  for (int32_t i = 5; i <= 7; ++i) ASSERT_EQ(SafeArrayPutElement(outer.parray, &i, elements[i - 5]), S_OK);
+  VariantClear(&inner);
+
+  CVariant copy(outer);
+  // Destroy the original first: the copy must share nothing with it.
+  VariantClear(&outer);
+  EXPECT_EQ(outer.vt, VT_EMPTY);
+  ASSERT_EQ(copy->vt, VT_ARRAY | VT_VARIANT);
+  int32_t lower = 0, upper = 0;
+  SafeArrayGetLBound(copy->parray, 1, &lower);
+  SafeArrayGetUBound(copy->parray, 1, &upper);
+  EXPECT_EQ(lower, 5);
+  EXPECT_EQ(upper, 7);
+  VARIANT e;
+  int32_t i = 5;
+  SafeArrayGetElement(copy->parray, &i, &e);
+  EXPECT_EQ(BstrToUtf8(e.bstrVal), "Xins");
+  VariantClear(&e);
+  i = 6;
+  SafeArrayGetElement(copy->parray, &i, &e);
+  EXPECT_EQ(e.fltVal, 2.5f);
+  i = 7;
+  SafeArrayGetElement(copy->parray, &i, &e);
+  ASSERT_EQ(e.vt, VT_ARRAY | VT_I2);
+  int32_t one = 1;
+  int16_t five = 0;
+  EXPECT_EQ(SafeArrayGetElement(e.parray, &one, &five), S_OK);
+  EXPECT_EQ(five, 5);
+  VariantClear(&e);
+
+  SAFEARRAY* none = nullptr;
+  EXPECT_EQ(SafeArrayCopy(nullptr, &none), S_OK);
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST(VariantCopy, OntoItselfAndOverOwnedValues) {
@@ -542,39 +525,30 @@ TEST(ChangeType, TextToBool) {
 }
 
 TEST(ChangeType, NumbersToText) {
-  EXPECT_EQ(AsText(MakeVariantI2(-32768)), "-32768");
-  EXPECT_EQ(AsText(MakeVariantI4(1)), "1");
-  EXPECT_EQ(AsText(MakeVariantR8(1.0)), "1");
-  EXPECT_EQ(AsText(MakeVariantR8(-2.5)), "-2.5");
-  EXPECT_EQ(AsText(MakeVariantR4(0.1f)), "0.1");
-  EXPECT_EQ(AsText(MakeVariantR8(0.1)), "0.1");
-  EXPECT_EQ(AsText(MakeVariantR4(1.1f)), "1.1");
-  EXPECT_EQ(AsText(MakeVariantR8(1e20)), "1E+20");
-  EXPECT_EQ(AsText(MakeVariantR8(1.5e-7)), "1.5E-07");
-  EXPECT_EQ(AsText(MakeVariantR8(-1e100)), "-1E+100");
-  EXPECT_EQ(AsText(MakeVariantR8(0.0001)), "0.0001");
-  EXPECT_EQ(AsText(MakeVariantR8(123456789012345.0)), "123456789012345");
-  EXPECT_EQ(AsText(MakeVariantR8(1e15)), "1E+15");
-  EXPECT_EQ(AsText(MakeVariantR4(1234567.0f)), "1234567");
-  EXPECT_EQ(AsText(MakeVariantR4(12345678.0f)), "1.2345678E+07");
-  EXPECT_EQ(AsText(MakeVariantR8(1500.25)), "1500.25");
-  EXPECT_EQ(AsText(MakeVariantR8(-0.0)), "0");
-  EXPECT_EQ(AsText(MakeVariantR8(0.1 + 0.2)), "0.30000000000000004");
-
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI1;
-  v.bVal = 200;
-  EXPECT_EQ(AsText(v), "200");
-  v.vt = VT_I1;
-  v.cVal = -5;
-  EXPECT_EQ(AsText(v), "-5");
-  v.vt = VT_UI8;
-  v.ullVal = UINT64_MAX;
-  EXPECT_EQ(AsText(v), "18446744073709551615");
-  v.vt = VT_UINT;
-  v.uintVal = 4000000000u;
-  EXPECT_EQ(AsText(v), "4000000000");
+  const auto with = [](VARTYPE vt, uint64_t bits) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.ullVal = bits;
+    return v;
+  };
+  const struct {
+    VARIANT value;
+    const char* text;
+  } cases[] = {
+      {MakeVariantI2(-32768), "-32768"},      {MakeVariantI4(1), "1"},
+      {MakeVariantR8(1.0), "1"},              {MakeVariantR8(-2.5), "-2.5"},
+      {MakeVariantR4(0.1f), "0.1"},           {MakeVariantR8(0.1), "0.1"},
+      {MakeVariantR4(1.1f), "1.1"},           {MakeVariantR8(1e20), "1E+20"},
+      {MakeVariantR8(1.5e-7), "1.5E-07"},     {MakeVariantR8(-1e100), "-1E+100"},
+      {MakeVariantR8(0.0001), "0.0001"},      {MakeVariantR8(123456789012345.0), "123456789012345"},
+      {MakeVariantR8(1e15), "1E+15"},         {MakeVariantR4(1234567.0f), "1234567"},
+      {MakeVariantR4(12345678.0f), "1.2345678E+07"}, {MakeVariantR8(1500.25), "1500.25"},
+      {MakeVariantR8(-0.0), "0"},             {MakeVariantR8(0.1 + 0.2), "0.30000000000000004"},
+      {with(VT_UI1, 200), "200"},             {with(VT_I1, 0xFB), "-5"},
+      {with(VT_UI8, UINT64_MAX), "18446744073709551615"}, {with(VT_UINT, 4000000000u), "4000000000"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AsText(c.value), c.text);
 }
 
 // Whatever the value, text made from a float or double reads back to the same bits.
@@ -637,13 +611,7 @@ TEST(ChangeType, UnsupportedAndUnknownTypes) {
 }
 
 TEST(ChangeType, ArraysOnlyToTheirOwnType) {
-  VARIANT array;
-  VariantInit(&array);
-  array.vt = VT_ARRAY | VT_I2;
-  array.parray = SafeArrayCreateVector(VT_I2, 0, 3);
-  const int16_t values[] = {1, -2, 3};
-  for (int32_t i = 0; i < 3; ++i) SafeArrayPutElement(array.parray, &i, &values[i]);
-  CVariant owner = CVariant::Adopt(array);
+  CVariant owner = Own(I2Array({1, -2, 3}));
 
   CVariant out;
   ASSERT_EQ(VariantChangeType(out.get(), owner.get(), 0, VT_ARRAY | VT_I2), S_OK);

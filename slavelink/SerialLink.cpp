@@ -1,0 +1,395 @@
+#include "slavelink/SerialLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "slavelink/RequestProcessor.h"
+
+namespace slavelink {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+speed_t StandardSpeed(uint32_t baud) {
+  switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    default: return 0;
+  }
+}
+
+// The kernel's termios2, for rates termios has no constant for (14400,
+// 56000, 128000 ...). Declared here because <asm/termbits.h> clashes with
+// <termios.h>.
+struct KernelTermios2 {
+  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed, c_ospeed;
+};
+constexpr unsigned long kTcGets2 = _IOR('T', 0x2A, KernelTermios2);
+constexpr unsigned long kTcSets2 = _IOW('T', 0x2B, KernelTermios2);
+constexpr tcflag_t kBother = 0010000;
+
+bool SetCustomSpeed(int fd, uint32_t baud) {
+  KernelTermios2 tio;
+  if (ioctl(fd, kTcGets2, &tio) != 0) return false;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
+  tio.c_cflag |= kBother;
+  tio.c_ispeed = baud;
+  tio.c_ospeed = baud;
+  return ioctl(fd, kTcSets2, &tio) == 0;
+}
+
+bool ConfigurePort(int fd, const SlavePortSettings& settings) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);  // binary: no line editing, no translation, no echo
+  tio.c_cflag |= CLOCAL | CREAD;
+
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  switch (settings.dataBits) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+  }
+
+  tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+  tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | PARMRK);
+  switch (settings.parity) {
+    case 0: break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: return false;
+  }
+  if (settings.parity != 0) tio.c_iflag |= INPCK;
+
+  // Linux has no one-and-a-half stop bits; the nearest is two.
+  switch (settings.stopBits) {
+    case 0: tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
+    case 1:
+    case 2: tio.c_cflag |= CSTOPB; break;
+    default: return false;
+  }
+
+  // Output waits for CTS; there is no DSR output flow control on Linux.
+  if (settings.ctsFlow & 1) {
+    tio.c_cflag |= CRTSCTS;
+  } else {
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  }
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+
+  const speed_t speed = StandardSpeed(settings.baudRate);
+  const bool custom = speed == 0;
+  if (cfsetispeed(&tio, custom ? B38400 : speed) != 0 || cfsetospeed(&tio, custom ? B38400 : speed) != 0) {
+    return false;
+  }
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  if (custom && (settings.baudRate == 0 || !SetCustomSpeed(fd, settings.baudRate))) return false;
+
+  // DTR on while open; a pseudo-terminal has no modem lines, which is fine.
+  int dtr = TIOCM_DTR;
+  ioctl(fd, TIOCMBIS, &dtr);
+  return true;
+}
+
+}  // namespace
+
+uint32_t GapForBaudRate(uint32_t baudRate) {
+  switch (baudRate) {
+    case 300: case 600: case 1200: return 250;
+    case 2400: case 4800: return 100;
+    case 9600: case 14400: case 19200: return 50;
+    case 38400: case 56000: case 57600: case 115200: case 128000: case 256000: return 5;
+    default: return 500;
+  }
+}
+
+std::string DeviceForPort(int port) {
+  const std::string variable = "PLEXMAR_COM" + std::to_string(port);
+  if (const char* device = std::getenv(variable.c_str()); device != nullptr && *device != '\0') {
+    return device;
+  }
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+SerialLink::SerialLink(SlavePort& record, int fd, int wakeFd) : m_record(record), m_fd(fd), m_wakeFd(wakeFd) {}
+
+int32_t SerialLink::Open(HWND window, int32_t port, int32_t protocol, int32_t timerId,
+                         const SlavePortSettings& settings) {
+  if (port < 1 || port > kSerialPorts) return -1;
+  LibraryState& state = State();
+  SlavePort& record = state.m_serial[port - 1];
+  {
+    std::lock_guard lock(state.m_linksMutex);
+    if (state.m_serialLinks[port - 1]) return -1;  // already ours: leave it alone
+  }
+
+  const std::string device = DeviceForPort(port);
+  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // 8050 names the TCP server; a port must never share it.
+  if (fd == kTcpHandle) {
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kTcpHandle + 1);
+    ::close(fd);
+    if (moved < 0) return -1;
+    fd = moved;
+  }
+  // Not shared: refuse a port another process holds, and keep others out.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
+    ::close(fd);
+    return -1;
+  }
+  ioctl(fd, TIOCEXCL);
+  tcflush(fd, TCIOFLUSH);
+
+  const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (!ConfigurePort(fd, settings)) {
+    ::close(wakeFd);
+    ::close(fd);
+    return -1;
+  }
+
+  std::shared_ptr<SerialLink> link(new SerialLink(record, fd, wakeFd));
+  link->m_hTimerWnd = window;
+  link->m_nTimerId = timerId;
+  link->m_nGap = GapForBaudRate(settings.baudRate);
+  link->m_bRtu = protocol == SLAVELINK_PROTOCOL_RTU;
+  link->m_nPreSendDelay = settings.preSendDelay;
+  link->m_nPostSendDelay = settings.postSendDelay;
+  link->m_pLog = std::make_shared<TrafficLog>();
+
+  record.m_nOptions.store(0, std::memory_order_relaxed);
+  record.m_nGoodMessages.store(0, std::memory_order_relaxed);
+  record.m_nBadMessages.store(0, std::memory_order_relaxed);
+  record.SetLog(link->m_pLog);
+  record.m_hHandle.store(fd, std::memory_order_release);
+
+  link->m_bRunning.store(true);
+  try {
+    link->m_thread = std::thread([raw = link.get()] { raw->ReaderLoop(); });
+  } catch (const std::system_error&) {
+    link->m_bRunning.store(false);
+    record.m_hHandle.store(-1, std::memory_order_release);
+    record.SetLog(nullptr);
+    return -1;  // the link's destructor closes the descriptors
+  }
+  {
+    std::lock_guard lock(state.m_linksMutex);
+    state.m_serialLinks[port - 1] = std::move(link);
+  }
+  return fd;
+}
+
+bool SerialLink::Close(int32_t handle) {
+  if (handle < 0) return false;
+  LibraryState& state = State();
+  std::shared_ptr<SerialLink> link;
+  {
+    std::lock_guard lock(state.m_linksMutex);
+    for (auto& candidate : state.m_serialLinks) {
+      if (candidate && candidate->m_fd == handle) {
+        link = std::move(candidate);
+        break;
+      }
+    }
+  }
+  if (!link) return false;
+  link->Stop();
+  return true;
+}
+
+void SerialLink::Stop() {
+  m_bRunning.store(false);
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t ignored = ::write(m_wakeFd, &one, sizeof one);
+  if (m_thread.joinable()) m_thread.join();
+  if (m_hTimerWnd != nullptr) m_hTimerWnd->StopTimer(static_cast<UINT_PTR>(m_nTimerId));
+  m_record.m_hHandle.store(-1, std::memory_order_release);
+  m_record.SetLog(nullptr);
+}
+
+SerialLink::~SerialLink() {
+  if (m_thread.joinable()) Stop();
+  if (m_fd >= 0) {
+    tcflush(m_fd, TCIOFLUSH);
+    ioctl(m_fd, TIOCNXCL);  // the exclusive flag would outlive us on a line others hold open
+    ::close(m_fd);
+  }
+  if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
+
+size_t SerialLink::BytesWaiting() const {
+  int waiting = 0;
+  if (ioctl(m_fd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+  return static_cast<size_t>(waiting);
+}
+
+void SerialLink::ReaderLoop() {
+  while (m_bRunning.load()) {
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno != EINTR) SleepMs(10);
+      continue;
+    }
+    if (!m_bRunning.load()) break;
+    // A new character keeps an RTU frame open: only silence after the last
+    // one may end it.
+    if (m_hTimerWnd != nullptr) m_hTimerWnd->StopTimer(static_cast<UINT_PTR>(m_nTimerId));
+    if (!(fds[0].revents & POLLIN)) {
+      // Hang-up or error without data (a pseudo-terminal whose other side is
+      // closed): wait a little instead of spinning on the same report.
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) SleepMs(20);
+      continue;
+    }
+
+    bool frameReady = false;
+    {
+      std::lock_guard lock(m_bufferMutex);
+      const size_t room = kSerialBufferSize - m_nCount;
+      const size_t wanted = std::min(std::max<size_t>(BytesWaiting(), 1), room);
+      ssize_t got = ::read(m_fd, m_buffer.data() + m_nCount, wanted);
+      if (got < 0) got = 0;
+      if (got == 0 && (fds[0].revents & POLLHUP)) SleepMs(20);
+      m_record.LogBytes(m_pLog.get(), m_buffer.data() + m_nCount, static_cast<size_t>(got), true);
+      m_nCount += static_cast<size_t>(got);
+      if (!m_bRtu) frameReady = std::memchr(m_buffer.data(), '\n', m_nCount) != nullptr;
+    }
+
+    if (m_bRtu && m_hTimerWnd != nullptr) {
+      m_hTimerWnd->StartTimer(static_cast<UINT_PTR>(m_nTimerId), m_nGap, &SerialLink::TimerProc);
+    } else if (m_bRtu) {
+      frameReady = AwaitRtuSilence();
+    }
+    if (frameReady) CompleteFrame();
+
+    std::lock_guard lock(m_bufferMutex);
+    // A frame longer than the buffer keeps overwriting its last byte and so
+    // fails its check.
+    if (m_nCount >= kSerialBufferSize) m_nCount = kSerialBufferSize - 1;
+  }
+}
+
+bool SerialLink::AwaitRtuSilence() {
+  const auto noted = Clock::now();
+  const auto gap = std::chrono::milliseconds(m_nGap);
+  while (m_bRunning.load()) {
+    SleepMs(2);
+    if (BytesWaiting() > 0) return false;
+    if (Clock::now() - noted >= gap) return true;
+  }
+  return false;
+}
+
+void SerialLink::CompleteFrame() {
+  std::array<uint8_t, kSerialBufferSize> frame;
+  size_t length = 0;
+  {
+    std::lock_guard lock(m_bufferMutex);
+    length = m_nCount;
+    std::memcpy(frame.data(), m_buffer.data(), length);
+    m_nCount = 0;
+  }
+  Reply reply;
+  const std::span<const uint8_t> bytes(frame.data(), length);
+  if (m_bRtu) {
+    HandleRtuFrame(m_record, bytes, reply);
+  } else {
+    HandleAsciiFrame(m_record, bytes, reply);
+  }
+  if (reply.size > 0) Send(reply.bytes.data(), reply.size);
+  if (reply.notify) PostNotifications();
+}
+
+void SerialLink::Send(const uint8_t* bytes, size_t length) {
+  // A pseudo-terminal has no RTS line; the ioctl then fails and is ignored.
+  int rts = TIOCM_RTS;
+  ioctl(m_fd, TIOCMBIS, &rts);
+  if (m_nPreSendDelay != 0) SleepMs(m_nPreSendDelay);
+
+  const auto deadline = Clock::now() + std::chrono::milliseconds(2000);
+  size_t sent = 0;
+  while (sent < length && Clock::now() < deadline) {
+    const ssize_t n = ::write(m_fd, bytes + sent, length - sent);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      break;  // the answer is lost; the master will ask again
+    } else {
+      pollfd out{m_fd, POLLOUT, 0};
+      poll(&out, 1, 50);
+    }
+  }
+  // Wait until the last character has left, so that RTS drops after it.
+  tcdrain(m_fd);
+  m_record.LogBytes(m_pLog.get(), bytes, sent, false);
+
+  if (m_nPostSendDelay != 0) SleepMs(m_nPostSendDelay);
+  ioctl(m_fd, TIOCMBIC, &rts);
+  // Whatever came in while the answer went out is not a request.
+  tcflush(m_fd, TCIOFLUSH);
+}
+
+void SerialLink::TimerProc(HWND window, UINT, UINT_PTR id, uint32_t) {
+  LibraryState& state = State();
+  std::shared_ptr<SerialLink> link;
+  {
+    std::lock_guard lock(state.m_linksMutex);
+    for (auto& candidate : state.m_serialLinks) {
+      if (candidate && candidate->m_hTimerWnd == window &&
+          static_cast<UINT_PTR>(candidate->m_nTimerId) == id) {
+        link = candidate;
+        break;
+      }
+    }
+  }
+  if (!link) return;
+  window->StopTimer(id);
+  link->CompleteFrame();
+}
+
+}  // namespace slavelink

@@ -1,0 +1,141 @@
+#include "slavelink/SlaveState.h"
+
+#include <algorithm>
+
+#include "slavelink/SerialLink.h"
+#include "slavelink/TcpServer.h"
+
+namespace slavelink {
+
+namespace {
+std::atomic<TickSource> g_tickSource{nullptr};
+}  // namespace
+
+LibraryState& State() {
+  static LibraryState state;
+  return state;
+}
+
+LibraryState::~LibraryState() {
+  // Unloading with connections still open: end their threads before the
+  // table they use goes away.
+  for (auto& link : m_serialLinks) link.reset();
+  m_tcpServer.reset();
+}
+
+bool DataBlock::Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t point, uint16_t*& word) const {
+  if (m_nPointType.load(std::memory_order_acquire) != type || type == 0) return false;
+  if (!anySlave && m_nSlaveId.load(std::memory_order_relaxed) != slaveId) return false;
+  const uint16_t start = m_nStartPoint.load(std::memory_order_relaxed);
+  const uint16_t count = m_nCount.load(std::memory_order_relaxed);
+  uint16_t* data = m_pData.load(std::memory_order_relaxed);
+  // Unsigned offset: a point below the start wraps far beyond any count.
+  const uint32_t offset = static_cast<uint16_t>(point - start);
+  if (point < start || offset >= count || data == nullptr) return false;
+  word = data + offset;
+  return true;
+}
+
+uint16_t TrafficLog::Append(const uint8_t* bytes, size_t length, bool received) {
+  const int32_t start = m_nPosition.load(std::memory_order_relaxed);
+  int32_t pos = start;
+  for (size_t i = 0; i < length; ++i) {
+    const uint16_t entry = static_cast<uint16_t>(bytes[i] + (received ? 0x100 : 0));
+    m_entries[pos].store(entry, std::memory_order_relaxed);
+    pos = (pos + 1) % kLogEntries;
+  }
+  m_nPosition.store(pos, std::memory_order_relaxed);
+  return static_cast<uint16_t>(start);
+}
+
+int32_t TrafficLog::Read(uint16_t* destination, int32_t start, int32_t count) const {
+  if (destination == nullptr || start < 0 || start >= kLogEntries || count <= 0) return 0;
+  int32_t pos = start;
+  for (int32_t i = 0; i < count; ++i) {
+    destination[i] = m_entries[pos].load(std::memory_order_relaxed);
+    pos = (pos + 1) % kLogEntries;
+  }
+  return count;
+}
+
+std::shared_ptr<TrafficLog> SlavePort::GetLog() const {
+  std::lock_guard lock(m_logMutex);
+  return m_pLog;
+}
+
+void SlavePort::SetLog(std::shared_ptr<TrafficLog> log) {
+  std::lock_guard lock(m_logMutex);
+  m_pLog = std::move(log);
+}
+
+void SlavePort::LogBytes(TrafficLog* log, const uint8_t* bytes, size_t length, bool received) const {
+  if (log == nullptr || length == 0) return;
+  const uint16_t start = log->Append(bytes, length, received);
+  if (auto callback = State().m_pBufferCallback.load(std::memory_order_acquire)) {
+    callback(m_hHandle.load(std::memory_order_relaxed), start, static_cast<uint16_t>(length));
+  }
+}
+
+SlavePort* FindPort(int32_t handle) {
+  LibraryState& state = State();
+  if (handle == kTcpHandle) return &state.m_tcp;
+  // A free record holds -1; that value never names a connection.
+  if (handle == -1) return nullptr;
+  for (auto& port : state.m_serial) {
+    if (port.m_hHandle.load(std::memory_order_acquire) == handle) return &port;
+  }
+  return nullptr;
+}
+
+bool ReadPoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t& value) {
+  for (const DataBlock& block : State().m_table) {
+    uint16_t* word = nullptr;
+    if (block.Covers(slaveId, false, type, point, word)) {
+      value = LoadWord(word);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WritePoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t value) {
+  LibraryState& state = State();
+  const bool anySlave = slaveId == 0;
+  bool stored = false;
+  for (DataBlock& block : state.m_table) {
+    uint16_t* word = nullptr;
+    if (!block.Covers(slaveId, anySlave, type, point, word)) continue;
+    StoreWord(word, value);
+    stored = true;
+    if (block.m_bNotifyEnabled.load(std::memory_order_relaxed) != 0) {
+      block.m_bWritePending.store(1, std::memory_order_relaxed);
+    }
+    if (auto callback = state.m_pWriteCallback.load(std::memory_order_acquire)) {
+      callback(slaveId, type, point, value);
+    }
+  }
+  return stored;
+}
+
+void PostNotifications() {
+  LibraryState& state = State();
+  for (int i = 0; i < kTableSize; ++i) {
+    DataBlock& block = state.m_table[i];
+    if (block.m_bNotifyEnabled.load(std::memory_order_relaxed) == 0) continue;
+    if (block.m_bWritePending.exchange(0, std::memory_order_relaxed) == 0) continue;
+    // The host's window may live in another copy of the platform layer than
+    // ours, so the target is called directly rather than through PostMessage.
+    if (HWND window = block.m_hNotifyWnd.load(std::memory_order_relaxed)) {
+      window->Post(block.m_nNotifyMessage.load(std::memory_order_relaxed), 0, i + 1);
+    }
+  }
+}
+
+void SetTickSource(TickSource source) { g_tickSource.store(source, std::memory_order_release); }
+
+uint32_t Now() {
+  if (TickSource source = g_tickSource.load(std::memory_order_acquire)) return source();
+  return GetTickCount();
+}
+
+}  // namespace slavelink

@@ -13,7 +13,8 @@
 // A loading archive works on the bytes it was given; reading past their end, a
 // count that cannot be right or a string form it does not know throws
 // CArchiveException and never reads out of bounds. A storing archive collects
-// bytes that the caller then writes to a file.
+// bytes that the caller then writes to a file; writing to a loading archive is
+// a programming error (std::logic_error).
 //
 // Counted string: a length, then that many bytes of text (no terminator). The
 // length is one byte if below 255; otherwise 0xFF then a uint16 if below 0xFFFE;
@@ -21,11 +22,19 @@
 // std::string (UTF-8 in Plexmar).
 //
 // VARIANT record: the 16 bytes of the value (type, three reserved words, eight
-// data bytes; the pointer part of a text is meaningless in the file), then for
-// VT_BSTR the text as a counted string in Latin-1: a UTF-16 unit above 255 is
-// stored as '?'; on reading each byte becomes one UTF-16 unit. Arrays and other
-// owning types are not stored: they are written as an empty value, so the
-// reader stays in step.
+// data bytes), then for VT_BSTR the text as a counted string in Latin-1: a
+// UTF-16 unit above 255 is stored as '?'; on reading each byte becomes one
+// UTF-16 unit. The data bytes of a text would be a pointer, meaningless in the
+// file: they are written as zeros and ignored on reading. Only types whose
+// eight bytes are the value itself (numbers, BOOL, CY, DATE, ERROR, NULL,
+// EMPTY) are stored as they are; arrays, references, interfaces and unknown
+// types are written as an empty value, so the reader stays in step. On
+// reading, a record whose type would make the data bytes a pointer
+// (VT_ARRAY, VT_BYREF, VT_DISPATCH, VT_UNKNOWN, VT_VARIANT, or a type not
+// listed above) is never taken as one: it loads as VT_EMPTY.
+//
+// LOGFONT: the 60-byte record; on reading, the last byte of the face name is
+// forced to 0 so that the name is always a terminated C string.
 #pragma once
 
 #include <cstddef>
@@ -67,6 +76,8 @@ class CArchive {
   // (fileError) when the file cannot be read.
   static CArchive FromFile(const std::filesystem::path& path);
   // Writes the stored bytes to `path`; false when the file cannot be written.
+  // The bytes go to a temporary file in the same folder that then replaces
+  // `path`, so a failed save leaves the previous file untouched.
   bool SaveToFile(const std::filesystem::path& path) const;
 
   bool IsLoading() const { return m_mode == load; }
@@ -103,7 +114,8 @@ class CArchive {
   LOGFONT ReadLogFont();
   FILETIME ReadFileTime();
   // An int32 count of records that follow, each at least `minRecordBytes`
-  // long: badCount when it is negative or more than the remaining bytes hold.
+  // long (0 counts as 1): badCount when it is negative or more than the
+  // remaining bytes hold, so that no caller reserves memory for it.
   int32_t ReadCount(size_t minRecordBytes = 1);
 
   // Read or write by mode: the one-Serialize style.

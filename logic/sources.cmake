@@ -4,10 +4,7 @@ list(APPEND PLEXCORE_SOURCES
   logic/LogicEntry.cpp
   logic/LogicBlock.cpp
   logic/LogicApp.cpp
+  logic/LogicRun.cpp
 )
-# Running blocks writes tags, so it joins the library with the tag class.
-if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../core/ExchangeTag.h)
-  list(APPEND PLEXCORE_SOURCES logic/LogicRun.cpp)
-endif()
 list(APPEND PLEXMAR_QT_SOURCES
 )

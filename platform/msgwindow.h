@@ -82,8 +82,10 @@ class ThreadMessageTarget : public MessageTarget {
  public:
   // Starts the thread at once.
   explicit ThreadMessageTarget(MessageHandler handler);
-  // Stops the loop and joins the thread (unless called on the loop thread
-  // itself, where the thread is detached after the loop ends).
+  // Stops the loop and joins the thread. Called on the loop thread itself (a
+  // handler destroying its own target), it detaches the thread instead: the
+  // loop keeps its state alive, dispatches nothing more and ends once the
+  // handler returns.
   ~ThreadMessageTarget() override;
 
   bool Post(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -24,6 +24,10 @@ class COpcServerLink;
 class CModbusWriteRequest;
 class IHostUi;
 class CDataBlockIndex;
+class IAppFramework;
+class ISystemLibraries;
+class IDocumentTemplate;
+enum class EStartupOutcome;
 
 // Settings of one serial port COMM1..COMM9, shared by its master and slave use.
 struct CommPortSettings {
@@ -118,6 +122,20 @@ class CPlexmarApp {
   // Form show/hide for logic entries, through the host UI; 0 without one.
   int ShowForm(const std::string& name);
   int HideForm(const std::string& name);
+
+  // --- start-up and shutdown (AppStartup.cpp) --------------------------------
+  // Brings the program up in its fixed order; `arguments` are the words after
+  // the program name, `programPath` the running executable (its folder holds
+  // the default project). ExitInstance runs afterwards whatever the outcome.
+  EStartupOutcome InitInstance(IAppFramework& framework, ISystemLibraries& libraries,
+                               const std::vector<std::string>& arguments,
+                               const std::string& programPath);
+  // Takes everything down in its fixed order (slave before master on a port).
+  void ExitInstance(IAppFramework& framework, ISystemLibraries& libraries);
+  // The forms' MDI template, made in start-up and owned by the framework.
+  IDocumentTemplate* m_pDocTemplate = nullptr;
+  // Started by the object system: no window shown, no project loaded.
+  bool m_bStartedByCom = false;
 
   // --- user interface ------------------------------------------------------
   void SetHostUi(IHostUi* host) { m_pHostUi = host; }

@@ -12,6 +12,10 @@ list(APPEND PLEXCORE_SOURCES
 
 # start-up, shutdown, tick hooks (Qt-free part)
 list(APPEND PLEXCORE_SOURCES
+  core/AppStartup.cpp
+  core/LinkedLibraries.cpp
+  core/MainFrameCore.cpp
+  core/UiJobQueue.cpp
 )
 
 # Modbus polling and write-back (Qt-free part)

@@ -1,0 +1,6 @@
+plexmar_test(spine_startup_test LABEL unit
+  SOURCES ${TEST_DIR}/StartupTest.cpp
+  LIBS plexcore)
+plexmar_test(spine_frame_core_test LABEL unit
+  SOURCES ${TEST_DIR}/MainFrameCoreTest.cpp
+  LIBS plexcore)

@@ -370,8 +370,10 @@ void SerialLink::Send(const uint8_t* bytes, size_t length) {
 
   if (m_nPostSendDelay != 0) SleepMs(m_nPostSendDelay);
   ioctl(m_fd, TIOCMBIC, &rts);
-  // Whatever came in while the answer went out is not a request.
-  tcflush(m_fd, TCIOFLUSH);
+  // Whatever came in while the answer went out is not a request. The output
+  // side has been drained above; flushing it too would, on a pseudo-terminal,
+  // throw away the answer before the other side has read it.
+  tcflush(m_fd, TCIFLUSH);
 }
 
 void SerialLink::TimerProc(HWND window, UINT, UINT_PTR id, uint32_t) {

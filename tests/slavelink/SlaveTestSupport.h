@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,7 @@
 
 #include "platform/modbuswire.h"
 #include "slavelink/SlaveState.h"
+#include "slavelink/SerialLink.h"
 #include "slavelink/TcpServer.h"
 #include "slavelink/slavelink.h"
 
@@ -140,7 +142,9 @@ class TcpClient {
     pollfd p{m_fd, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0) return false;
     uint8_t b;
-    return ::recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    // A close with our bytes still unread by the server arrives as a reset.
+    const ssize_t n = ::recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
   }
   int Fd() const { return m_fd; }
 

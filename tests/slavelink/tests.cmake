@@ -6,3 +6,20 @@ plexmar_test(test_modbuswire LABEL unit
 plexmar_test(test_slavelink_requests LABEL unit
   SOURCES ${TEST_DIR}/test_requests.cpp
   LIBS slavelink_core)
+
+plexmar_test(test_slavelink_tcp LABEL unit
+  SOURCES ${TEST_DIR}/test_tcp.cpp
+  LIBS slavelink_core)
+
+plexmar_test(test_slavelink_api LABEL unit
+  SOURCES ${TEST_DIR}/test_api.cpp
+  LIBS slavelink_core)
+
+plexmar_test(test_slavelink_c LABEL unit
+  SOURCES ${TEST_DIR}/test_c_header.cpp ${TEST_DIR}/c_smoke.c
+  LIBS slavelink ${CMAKE_DL_LIBS})
+set_source_files_properties(${TEST_DIR}/c_smoke.c PROPERTIES COMPILE_OPTIONS "-std=c99;-pedantic")
+
+plexmar_test(test_slavelink_serial LABEL unit
+  SOURCES ${TEST_DIR}/test_serial.cpp
+  LIBS slavelink_core util)

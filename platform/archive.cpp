@@ -20,6 +20,9 @@ constexpr uint16_t kLongStringWord = 0xFFFF;
 // The word that announces a form of the string this reader does not know.
 constexpr uint16_t kForeignStringWord = 0xFFFE;
 constexpr size_t kVariantRecordBytes = 16;
+// Project and form files are kilobytes; anything near this is not one of ours
+// and would only exhaust memory.
+constexpr size_t kMaxFileBytes = size_t(512) << 20;
 
 [[noreturn]] void Fail(CArchiveException::Cause cause, const std::string& what) {
   throw CArchiveException(cause, what);
@@ -98,6 +101,8 @@ CArchive CArchive::FromFile(const std::filesystem::path& path) {
   struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
     Fail(CArchiveException::fileError, path.string() + " is not a readable file");
+  if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes)
+    Fail(CArchiveException::fileError, path.string() + " is too large to load");
 
   std::vector<uint8_t> bytes;
   try {
@@ -110,6 +115,8 @@ CArchive CArchive::FromFile(const std::filesystem::path& path) {
         Fail(CArchiveException::fileError, "cannot read " + path.string() + ": " + std::strerror(errno));
       }
       if (n == 0) break;
+      if (bytes.size() + static_cast<size_t>(n) > kMaxFileBytes)
+        Fail(CArchiveException::fileError, path.string() + " is too large to load");
       bytes.insert(bytes.end(), chunk, chunk + n);
     }
   } catch (const std::bad_alloc&) {
@@ -152,6 +159,11 @@ bool CArchive::SaveToFile(const std::filesystem::path& path) const {
     unlink(temp.c_str());
     return false;
   }
+  // Make the rename itself survive a power cut; the save has succeeded either
+  // way, so a folder that cannot be synced is not a failure.
+  fs::path folder = target.parent_path();
+  FileDescriptor dir(open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) fsync(dir.get());
   return true;
 }
 

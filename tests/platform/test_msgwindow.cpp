@@ -379,14 +379,6 @@ TEST(FreeFunctions, FailOnNullOrUnknownWindow) {
   EXPECT_TRUE(KillTimer(&target, 0));
 }
 
-TEST(FreeFunctions, TickCountFollowsTheClock) {
-  const uint32_t a = GetTickCount();
-  std::this_thread::sleep_for(50ms);
-  const uint32_t elapsed = GetTickCount() - a;
-  EXPECT_GE(elapsed, 49u);
-  EXPECT_LT(elapsed, 5000u);
-}
-
 TEST(QueuedMessageTarget, PumpDispatchesOnTheCallerInOrderAndWakesTheOwner) {
   std::atomic<int> wakes{0};
   Recorder rec;

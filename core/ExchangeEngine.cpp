@@ -115,7 +115,10 @@ void CExchangeTag::RefreshFromDataBlock() {
   };
   const TagReadResult read = ReadTagValue(*this, reader);
   if (!read.bConverted) return;
-  if (read.bValid && IsSameValue(*m_value, read.value)) return;
+  // An unchanged value that is already good is no news. One that is bad is:
+  // after a failed poll (or before the first one) the same words must still
+  // bring the quality back.
+  if (read.bValid && m_nQuality == kQualityGood && IsSameValue(*m_value, read.value)) return;
 
   m_nQuality = read.bValid ? kQualityGood : kQualityBad;
   // Words of a block that failed its poll are the last ones polled; a point
@@ -202,9 +205,12 @@ void OnClientDataChange(int32_t /*server*/, int32_t /*group*/, void* reference, 
                         FILETIME timestamp, uint32_t quality) {
   CPlexmarApp* app = CPlexmarApp::Current();
   if (app == nullptr || reference == nullptr || value == nullptr) return;
-  // Tags can be deleted at any time; the toolkit may still hold the pointer.
+  // Tags can be deleted at any time; the toolkit may still hold the pointer,
+  // and a new tag may since have been made at the same address. Only a tag
+  // whose OPC item is active can be the toolkit's reference.
   for (const auto& tag : app->m_tags) {
     if (tag.get() == reference) {
+      if (tag->m_nSourceKind != CExchangeTag::kSourceOpc || tag->m_hClientItem == -1) return;
       const CVariant changed(*value);
       tag->UpdateFromSource(*changed, timestamp, quality);
       return;

@@ -206,6 +206,7 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   bool Ok() const { return m_master >= 0; }
+  int MasterFd() const { return m_master; }
   const std::string& Device() const { return m_device; }
   bool Write(const Bytes& bytes) const {
     return ::write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());

@@ -23,3 +23,15 @@ set_source_files_properties(${TEST_DIR}/c_smoke.c PROPERTIES COMPILE_OPTIONS "-s
 plexmar_test(test_slavelink_serial LABEL unit
   SOURCES ${TEST_DIR}/test_serial.cpp
   LIBS slavelink_core util)
+
+# Masters we did not write: libmodbus, pymodbus (through /usr/bin/python3)
+# and mbpoll.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(LIBMODBUS IMPORTED_TARGET libmodbus)
+endif()
+if(LIBMODBUS_FOUND)
+  plexmar_test(test_slavelink_interop LABEL interop TIMEOUT 180
+    SOURCES ${TEST_DIR}/test_interop.cpp ${TEST_DIR}/libmodbus_master.c
+    LIBS slavelink_core PkgConfig::LIBMODBUS util)
+endif()

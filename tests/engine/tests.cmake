@@ -3,3 +3,15 @@
 plexmar_test(engine_test LABEL unit
   SOURCES ${TEST_DIR}/EngineTest.cpp
   LIBS plexcore)
+
+# Through real peers over loopback: libmodbus as the remote Modbus master of
+# our own slave memory.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(ENGINE_LIBMODBUS IMPORTED_TARGET libmodbus)
+endif()
+if(ENGINE_LIBMODBUS_FOUND)
+  plexmar_test(engine_roads_test LABEL e2e
+    SOURCES ${TEST_DIR}/RoadsTest.cpp
+    LIBS plexcore PkgConfig::ENGINE_LIBMODBUS)
+endif()

@@ -476,10 +476,16 @@ ThreadMessageTarget::~ThreadMessageTarget() {
 }
 
 bool ThreadMessageTarget::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+  // Held for the whole call, so that a destructor on another thread waits
+  // for it instead of freeing the state it is using.
+  Lease self(this);
+  if (!self.get()) return false;
   return m_impl->core->Enqueue(QueuedItem{message, wParam, lParam, nullptr});
 }
 
 bool ThreadMessageTarget::StartTimer(UINT_PTR id, UINT periodMs, TIMERPROC proc) {
+  Lease self(this);  // see ThreadMessageTarget::Post
+  if (!self.get()) return false;
   ThreadLoopCore& core = *m_impl->core;
   {
     std::lock_guard lock(core.mutex);
@@ -492,6 +498,8 @@ bool ThreadMessageTarget::StartTimer(UINT_PTR id, UINT periodMs, TIMERPROC proc)
 }
 
 bool ThreadMessageTarget::StopTimer(UINT_PTR id) {
+  Lease self(this);  // see ThreadMessageTarget::Post
+  if (!self.get()) return false;
   ThreadLoopCore& core = *m_impl->core;
   std::lock_guard lock(core.mutex);
   return core.timers.Stop(id);
@@ -589,6 +597,8 @@ QueuedMessageTarget::~QueuedMessageTarget() {
 }
 
 bool QueuedMessageTarget::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+  Lease self(this);  // see ThreadMessageTarget::Post
+  if (!self.get()) return false;
   QueuedCore& core = *m_impl->core;
   {
     std::lock_guard lock(core.mutex);
@@ -600,6 +610,8 @@ bool QueuedMessageTarget::Post(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool QueuedMessageTarget::StartTimer(UINT_PTR id, UINT periodMs, TIMERPROC proc) {
+  Lease self(this);  // see ThreadMessageTarget::Post
+  if (!self.get()) return false;
   QueuedCore& core = *m_impl->core;
   {
     std::lock_guard lock(core.mutex);
@@ -611,6 +623,8 @@ bool QueuedMessageTarget::StartTimer(UINT_PTR id, UINT periodMs, TIMERPROC proc)
 }
 
 bool QueuedMessageTarget::StopTimer(UINT_PTR id) {
+  Lease self(this);  // see ThreadMessageTarget::Post
+  if (!self.get()) return false;
   QueuedCore& core = *m_impl->core;
   {
     std::lock_guard lock(core.mutex);

@@ -40,7 +40,11 @@ using MessageHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 // Every target is registered while it exists, so that the free functions
 // below fail on the handle of a target that has been destroyed instead of
 // reaching freed memory (a handle may be reused by a later target, as window
-// handles are).
+// handles are). The registry belongs to one copy of the platform layer: a
+// library that carries its own private copy (the slave library) does not see
+// the host's targets in it and calls their methods directly. The targets
+// below also guard those direct calls: a destructor waits for calls already
+// inside the target, and calls that arrive while it runs fail.
 struct MessageTarget {
   MessageTarget();
   MessageTarget(const MessageTarget&);

@@ -493,3 +493,19 @@ TEST(QueuedMessageTarget, DestroyedByItsOwnHandlerDuringPump) {
   EXPECT_EQ(handled, 1);
   EXPECT_FALSE(PostMessage(raw, WM_USER, 0, 0));
 }
+
+TEST(QueuedMessageTarget, DestructorWaitsForADirectCallInProgress) {
+  std::atomic<bool> inWake{false}, wakeDone{false};
+  auto target = std::make_unique<QueuedMessageTarget>(MessageHandler{}, [&] {
+    inWake = true;
+    std::this_thread::sleep_for(50ms);
+    wakeDone = true;
+  });
+  // A library thread holding the raw handle calls the target itself.
+  QueuedMessageTarget* raw = target.get();
+  std::thread poster([raw] { raw->Post(WM_USER, 0, 0); });
+  ASSERT_TRUE(WaitFor([&] { return inWake.load(); }));
+  target.reset();
+  EXPECT_TRUE(wakeDone.load()) << "the destructor returned while Post was still inside";
+  poster.join();
+}

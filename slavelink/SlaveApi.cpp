@@ -53,7 +53,14 @@ int32_t CloseSlaveConnection(int32_t handle) {
   LibraryState& state = State();
   std::lock_guard lock(state.m_hostMutex);
   if (handle == kTcpHandle) {
-    if (state.m_bTcpRunning.exchange(false) && state.m_tcpServer) state.m_tcpServer->RequestClose();
+    if (state.m_bTcpRunning.exchange(false) && state.m_tcpServer) {
+      state.m_tcpServer->RequestClose();
+      // The server thread may be in the middle of a request that will post
+      // to the host's windows or call its callbacks. Waiting (bounded, so a
+      // callback that blocks on the caller cannot hang it) lets the host
+      // destroy its windows once this returns.
+      state.m_tcpServer->WaitClosed(std::chrono::seconds(2));
+    }
     // The server thread keeps its own reference to the log for the bytes it
     // may still handle; the host's view of it ends here.
     state.m_tcp.SetLog(nullptr);

@@ -41,6 +41,20 @@ void TcpServer::RequestClose() {
   if (m_pWindow) m_pWindow->Post(kMsgCloseRequest, 0, 0);
 }
 
+bool TcpServer::WaitClosed(std::chrono::milliseconds timeout) {
+  if (m_pWindow->IsLoopThread()) return false;
+  std::unique_lock lock(m_closedMutex);
+  return m_closedChanged.wait_for(lock, timeout, [this] { return m_bClosed; });
+}
+
+void TcpServer::MarkClosed() {
+  {
+    std::lock_guard lock(m_closedMutex);
+    m_bClosed = true;
+  }
+  m_closedChanged.notify_all();
+}
+
 LRESULT TcpServer::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kWmCreate) {
     OnCreate();
@@ -52,6 +66,7 @@ LRESULT TcpServer::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     // The window destroys itself; the thread ends with it.
     WndProc(kWmDestroy, 0, 0);
     m_pWindow->Stop();
+    MarkClosed();
   } else if (message == kMsgAccept) {
     OnAccept(lParam);
   } else if (message >= kMsgConnection && message < kMsgConnection + kTcpSlots) {
@@ -79,6 +94,7 @@ void TcpServer::OnCreate() {
     if (m_hHostWnd != nullptr) m_hHostWnd->Post(m_nFailureMessage, 0, 0);
     State().m_bTcpRunning.store(false);
     m_pWindow->Stop();  // creation refused: the thread ends
+    MarkClosed();
     return;
   }
   socklen_t length = sizeof address;

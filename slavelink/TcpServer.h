@@ -7,8 +7,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include <netinet/in.h>
 
@@ -45,8 +48,12 @@ class TcpServer {
   TcpServer(const TcpServer&) = delete;
   TcpServer& operator=(const TcpServer&) = delete;
 
-  // Hands the close to the server thread; returns at once.
+  // Hands the close to the server thread.
   void RequestClose();
+  // Waits until the server thread has closed its sockets and will touch
+  // nothing of the host's again; false on time-out. Returns at once on the
+  // server thread itself.
+  bool WaitClosed(std::chrono::milliseconds timeout);
 
   HWND Window() const { return m_pWindow.get(); }
   // The port the server listens on, 0 while it does not (yet).
@@ -72,6 +79,7 @@ class TcpServer {
   void CloseSlot(int slot);
   void WatchListener();
   void WatchSlot(int slot);
+  void MarkClosed();
 
   HWND m_hHostWnd;
   UINT m_nFailureMessage;
@@ -81,6 +89,9 @@ class TcpServer {
   bool m_bAcceptPaused = false;
   std::atomic<uint16_t> m_nListeningPort{0};
   std::array<Slot, kTcpSlots> m_slots;
+  std::mutex m_closedMutex;
+  std::condition_variable m_closedChanged;
+  bool m_bClosed = false;
   std::unique_ptr<ThreadMessageTarget> m_pWindow;
 };
 

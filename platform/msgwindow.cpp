@@ -34,9 +34,9 @@ constexpr size_t kMaxQueuedMessages = 100000;
 constexpr UINT kMinTimerPeriodMs = 1;
 
 // --- Handle registry ------------------------------------------------------
-// The free functions reach a target only through a lease taken here, so a
-// handle whose target is being destroyed (or is gone) fails cleanly, and the
-// destructor waits until no lease on it remains.
+// The free functions, and the targets' own entry points, work under a lease
+// taken here, so a handle whose target is being destroyed (or is gone) fails
+// cleanly, and the destructor waits until no lease on it remains.
 
 struct RegistryEntry {
   int leases = 0;
@@ -80,10 +80,10 @@ class Lease {
     std::lock_guard lock(r.mutex);
     auto it = r.targets.find(m_target);
     if (it == r.targets.end() || it->second.leases == 0) return;
-    if (--it->second.leases > 0 || !it->second.withdrawn) return;
+    --it->second.leases;
     if (it->second.awaited)
-      r.released.notify_all();
-    else
+      r.released.notify_all();  // the waiter decides whether enough have ended
+    else if (it->second.withdrawn && it->second.leases == 0)
       r.targets.erase(it);  // withdrawn from inside this call: nobody else will
   }
   Lease(const Lease&) = delete;

@@ -20,6 +20,7 @@ list(APPEND PLEXCORE_SOURCES
 
 # Modbus polling and write-back (Qt-free part)
 list(APPEND PLEXCORE_SOURCES
+  core/ModbusPoller.cpp
 )
 
 # project file (Qt-free part)

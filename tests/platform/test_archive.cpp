@@ -293,6 +293,13 @@ TEST(Archive, HostilePointerRecordsLoadAsEmpty) {
     CVariant copy(*value);
     EXPECT_EQ(copy->vt, VT_EMPTY);
   }
+
+  // A text record whose string is damaged leaves no pointer from the file
+  // behind in the value (clearing it would free that address).
+  CArchive in(Concat({VariantRecord(VT_BSTR, 0x4141414141414141ull), Bytes{200, 'a', 'b', 'c'}}));
+  CVariant value = Text("previous");
+  EXPECT_EQ(CauseOf([&] { in.ReadVariant(*value); }), CArchiveException::badCount);
+  EXPECT_EQ(value->vt, VT_EMPTY);
 }
 
 // One record of every kind, cut short at each byte: every cut must throw, none

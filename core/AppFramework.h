@@ -42,6 +42,20 @@ ERegistrationWord FindRegistrationWord(const std::string& commandLine);
 // knows ("/home/..." is a file on this platform, not a flag).
 CCommandLineInfo ParseCommandLine(const std::vector<std::string>& arguments);
 
+// Where the program shows its windows. With no display (neither DISPLAY nor
+// WAYLAND_DISPLAY set) and no platform chosen through QT_QPA_PLATFORM, it
+// runs on Qt's offscreen platform; `headless` is true whenever it runs
+// offscreen, chosen or not.
+struct DisplayChoice {
+  bool setOffscreen = false;
+  bool headless = false;
+};
+DisplayChoice ChooseDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform);
+
+// The full path of the running program (argv[0] made absolute when the
+// system cannot tell).
+std::string RunningProgramPath(const char* argv0);
+
 // The forms' MDI document template, as start-up and the core see it.
 class IDocumentTemplate {
  public:

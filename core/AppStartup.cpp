@@ -1,8 +1,12 @@
 // CPlexmarApp's start-up and shutdown, and the framework's reading of the
 // command line.
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 
 #include "connections/OpcServerLink.h"
 #include "core/AppFramework.h"
@@ -42,6 +46,27 @@ bool IsKnownFlag(const std::string& word) {
 }
 
 }  // namespace
+
+DisplayChoice ChooseDisplay(const char* display, const char* waylandDisplay, const char* qpaPlatform) {
+  auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+  DisplayChoice choice;
+  if (set(qpaPlatform)) {
+    choice.headless = std::strncmp(qpaPlatform, "offscreen", 9) == 0;
+    return choice;
+  }
+  if (set(display) || set(waylandDisplay)) return choice;
+  choice.setOffscreen = true;
+  choice.headless = true;
+  return choice;
+}
+
+std::string RunningProgramPath(const char* argv0) {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length > 0) return std::string(buffer, static_cast<size_t>(length));
+  if (argv0 != nullptr && realpath(argv0, buffer) != nullptr) return buffer;
+  return argv0 != nullptr ? argv0 : "plexmar";
+}
 
 std::string JoinCommandLine(const std::vector<std::string>& arguments) {
   std::string text;

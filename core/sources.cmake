@@ -29,4 +29,9 @@ list(APPEND PLEXCORE_SOURCES
 
 # main window, application driver (Qt)
 list(APPEND PLEXMAR_QT_SOURCES
+  core/MainFrame.cpp
+  core/QtFramework.cpp
+  core/RecentFileList.cpp
+  core/SignalQuit.cpp
+  core/SimpleFormFrame.cpp
 )

@@ -1,3 +1,8 @@
 # resources/: .ui, .qrc files; each area keeps to its own block.
 list(APPEND PLEXMAR_QT_SOURCES
 )
+
+# menus and command ids of the main window
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/Menus.cpp
+)

@@ -4,3 +4,8 @@ plexmar_test(spine_startup_test LABEL unit
 plexmar_test(spine_frame_core_test LABEL unit
   SOURCES ${TEST_DIR}/MainFrameCoreTest.cpp
   LIBS plexcore)
+if(TARGET plexgui)
+  plexmar_test(spine_gui_test LABEL gui
+    SOURCES ${TEST_DIR}/MainFrameGuiTest.cpp
+    LIBS plexgui Qt6::Test)
+endif()

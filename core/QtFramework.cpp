@@ -1,0 +1,109 @@
+#include "core/QtFramework.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMessageBox>
+#include <QString>
+
+#include <csignal>
+#include <cstdio>
+
+#include "core/MainFrame.h"
+#include "core/PlexmarApp.h"
+#include "core/SignalQuit.h"
+#include "core/SimpleFormFrame.h"
+#include "resources/CommandIds.h"
+
+namespace {
+
+bool IsOffscreen() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
+
+}  // namespace
+
+CQtFramework::CQtFramework(int& argc, char** argv, CPlexmarApp& app)
+    : m_argc(argc), m_argv(argv), m_app(app) {}
+
+CQtFramework::~CQtFramework() {
+  m_frame.reset();
+  m_template.reset();
+  m_qapp.reset();
+}
+
+bool CQtFramework::InitOle() {
+  // The form documents' automation needs no object system of its own here;
+  // what must come up at this step is the framework itself.
+  if (QApplication::instance() == nullptr) m_qapp = std::make_unique<QApplication>(m_argc, m_argv);
+  return QApplication::instance() != nullptr;
+}
+
+void CQtFramework::ShowMessage(const std::string& text) {
+  // Nobody could close a message box on the offscreen platform.
+  if (QApplication::instance() == nullptr || IsOffscreen()) {
+    std::fprintf(stderr, "Plexmar: %s\n", text.c_str());
+    return;
+  }
+  QMessageBox::warning(m_frame.get(), QStringLiteral("Plexmar"), QString::fromStdString(text));
+}
+
+void CQtFramework::LoadStdProfileSettings(const std::string& registryKey, int recentFiles) {
+  QCoreApplication::setOrganizationName(QString::fromStdString(registryKey));
+  QCoreApplication::setApplicationName(QStringLiteral("Plexmar"));
+  (void)recentFiles;  // the main window's list holds four, as the menus do
+}
+
+IDocumentTemplate* CQtFramework::CreateDocumentTemplate() {
+  m_template = std::make_unique<CSimpleFormTemplate>([this] { return m_frame.get(); });
+  return m_template.get();
+}
+
+bool CQtFramework::CreateMainWindow() {
+  m_frame = std::make_unique<CMainFrame>(m_app);
+  m_frame->RecentFiles().ReadList();
+  CSimpleFormTemplate* forms = m_template.get();
+  m_frame->SetCommandHandler(cmd::ID_FILE_NEW, [forms] { forms->NewDocument(); });
+  CMainFrame* frame = m_frame.get();
+  m_frame->SetCommandHandler(
+      cmd::ID_FILE_CLOSE, [frame] { frame->MdiArea()->closeActiveSubWindow(); },
+      [frame] { return frame->MdiArea()->activeSubWindow() != nullptr; });
+  m_frame->SetCommandHandler(cmd::ID_APP_ABOUT, [frame] {
+    QMessageBox::about(frame, QStringLiteral("About Plexmar"),
+                       QStringLiteral("Plexmar\nNorvell Software Plexmar Server"));
+  });
+  if (!m_frame->Create()) {
+    m_frame.reset();
+    return false;
+  }
+  return true;
+}
+
+bool CQtFramework::ProcessShellCommand(const CCommandLineInfo& info) {
+  if (info.files.empty()) return m_template->NewDocument();
+  for (const std::string& file : info.files)
+    if (!m_template->OpenDocumentFile(file)) return false;
+  return true;
+}
+
+void CQtFramework::ShowMainWindow() {
+  m_frame->show();
+  m_frame->update();
+}
+
+void CQtFramework::ReadProject(const std::string& path) { m_frame->Core().ReadProject(path); }
+
+void CQtFramework::ExitFramework() {
+  if (m_frame) {
+    m_frame->RecentFiles().WriteList();
+    m_frame.reset();
+  }
+}
+
+int CQtFramework::Run() {
+  CSignalQuit onSignal([](int signal) {
+    std::fprintf(stderr, "Plexmar: %s received, shutting down\n",
+                 signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    QCoreApplication::quit();
+  });
+  const int code = QApplication::exec();
+  if (m_frame) m_frame->Core().OnClose();
+  return code;
+}

@@ -1,0 +1,45 @@
+// The application framework of the Qt program: what start-up and shutdown of
+// CPlexmarApp ask of windows, settings and forms, done with Qt Widgets.
+#pragma once
+
+#include <memory>
+
+#include "core/AppFramework.h"
+
+class QApplication;
+class CMainFrame;
+class CPlexmarApp;
+class CSimpleFormTemplate;
+
+class CQtFramework : public IAppFramework {
+ public:
+  // `argc` and `argv` go to QApplication, which is made only when start-up
+  // reaches the framework: the registration words need no display.
+  CQtFramework(int& argc, char** argv, CPlexmarApp& app);
+  ~CQtFramework() override;
+
+  bool InitOle() override;
+  void ShowMessage(const std::string& text) override;
+  void LoadStdProfileSettings(const std::string& registryKey, int recentFiles) override;
+  IDocumentTemplate* CreateDocumentTemplate() override;
+  bool CreateMainWindow() override;
+  bool ProcessShellCommand(const CCommandLineInfo& info) override;
+  void ShowMainWindow() override;
+  void ReadProject(const std::string& path) override;
+  void ExitFramework() override;
+
+  // The event loop, until the main window closes or SIGTERM or SIGINT
+  // arrives; afterwards the main window takes no more messages or writes.
+  int Run();
+
+  CMainFrame* MainFrame() const { return m_frame.get(); }
+  CSimpleFormTemplate* FormTemplate() const { return m_template.get(); }
+
+ private:
+  int& m_argc;
+  char** m_argv;
+  CPlexmarApp& m_app;
+  std::unique_ptr<QApplication> m_qapp;
+  std::unique_ptr<CSimpleFormTemplate> m_template;
+  std::unique_ptr<CMainFrame> m_frame;
+};

@@ -34,10 +34,10 @@ inline constexpr int ID_FILE_UNLOCK = 32774;
 
 // Connect: ID_CONNECT_MASTER_COMM1 + (n - 1) is "COMM &n" of "As Modbus
 // &Master", likewise for the slave.
-inline constexpr int ID_CONNECT_MASTER_COMM1 = 32800;
-inline constexpr int ID_CONNECT_MASTER_TCP = 32809;
-inline constexpr int ID_CONNECT_SLAVE_COMM1 = 32810;
-inline constexpr int ID_CONNECT_SLAVE_TCP = 32819;
+inline constexpr int ID_CONNECT_MASTER_COMM1 = 32793;
+inline constexpr int ID_CONNECT_MASTER_TCP = 32802;
+inline constexpr int ID_CONNECT_SLAVE_COMM1 = 32803;
+inline constexpr int ID_CONNECT_SLAVE_TCP = 32792;
 inline constexpr int ID_CONNECT_OPC_LOCAL = 32820;
 inline constexpr int ID_CONNECT_OPC_REMOTE = 32821;
 

@@ -97,8 +97,9 @@ void EchoRaw(const Request& rq, size_t n, Reply& reply) {
   reply.size = n;
 }
 
-// The answer to functions 15 and 16: slave id, function, address and quantity
-// as received, with a new check.
+// Slave id, function and the four bytes after it as received, with a new
+// check: the answer to functions 15 and 16, and to 5 and 6 when the frame
+// cannot be echoed whole.
 void EchoWriteHead(const Request& rq, Reply& reply) {
   switch (rq.link) {
     case LinkKind::Rtu:
@@ -197,10 +198,14 @@ void HandleSingleWrite(const Request& rq, Reply& reply) {
     return;
   }
   if (!broadcast) {
-    switch (rq.link) {
-      case LinkKind::Rtu: EchoRaw(rq, 8, reply); break;
-      case LinkKind::Ascii: EchoRaw(rq, 17, reply); break;
-      case LinkKind::Tcp: FrameAnswer(rq, rq.pdu.first(5), reply); break;
+    // A serial echo is the received frame itself. A frame with bytes beyond
+    // the value would leave its first 8 bytes (17 characters) without a
+    // valid check, so such a frame gets its head with a fresh one.
+    const size_t whole = rq.link == LinkKind::Rtu ? 8 : 17;
+    if (IsSerial(rq) && rq.raw.size() == whole) {
+      EchoRaw(rq, whole, reply);
+    } else {
+      EchoWriteHead(rq, reply);
     }
   }
   reply.notify = true;

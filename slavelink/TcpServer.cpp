@@ -18,6 +18,13 @@ namespace {
 std::atomic<TcpServer*> g_server{nullptr};
 }  // namespace
 
+std::span<const uint8_t> MbapReceiver::Request() const {
+  const std::span<const uint8_t> held(m_buffer.data(), m_nCount);
+  const size_t needed = modbuswire::MbapFrameSize(held);
+  if (needed == 0 || m_nCount < needed) return {};
+  return held.first(needed);
+}
+
 TcpServer::TcpServer(HWND hostWindow, UINT failureMessage, uint16_t port, std::shared_ptr<TrafficLog> log)
     : m_hHostWnd(hostWindow), m_nFailureMessage(failureMessage), m_nPort(port), m_pLog(std::move(log)) {
   g_server.store(this);
@@ -103,7 +110,7 @@ void TcpServer::OnCreate() {
   }
   for (Slot& slot : m_slots) {
     slot.m_socket = -1;
-    slot.m_nCount = 0;
+    slot.m_receiver.Clear();
   }
   WatchListener();
   m_pWindow->StartTimer(kIdleTimerId, kIdleCheckPeriodMs, nullptr);
@@ -133,7 +140,7 @@ void TcpServer::WatchSlot(int slot) {
   Slot* record = &m_slots[slot];
   // With a full buffer nothing more is read, so only the peer's close is
   // still of interest; watching input then would spin on unread data.
-  const bool full = record->m_nCount >= kTcpReceiveLimit;
+  const bool full = record->m_receiver.Full();
   const short events = static_cast<short>(full ? POLLRDHUP : (POLLIN | POLLRDHUP));
   m_pWindow->WatchFd(record->m_socket, events, [window, slot, full](int fd, short revents) {
     LPARAM event = 0;
@@ -179,7 +186,7 @@ void TcpServer::OnAccept(LPARAM event) {
   const int on = 1;
   setsockopt(socket, IPPROTO_TCP, 1 /* TCP_NODELAY */, &on, sizeof on);
   slot.m_socket = socket;
-  slot.m_nCount = 0;
+  slot.m_receiver.Clear();
   slot.m_nAcceptedAt = slot.m_nLastRequestAt = Now();
   WatchSlot(free);
 }
@@ -193,32 +200,31 @@ void TcpServer::OnConnection(int index, LPARAM event) {
   }
   if (event != kFdRead) return;
 
-  const bool wasFull = slot.m_nCount >= kTcpReceiveLimit;
+  const bool wasFull = slot.m_receiver.Full();
   if (!wasFull) {
-    const ssize_t got = ::recv(slot.m_socket, slot.m_buffer.data() + slot.m_nCount,
-                               kTcpReceiveLimit - slot.m_nCount, MSG_DONTWAIT);
+    const ssize_t got = ::recv(slot.m_socket, slot.m_receiver.Tail(), slot.m_receiver.Room(), MSG_DONTWAIT);
     if (got > 0) {
-      State().m_tcp.LogBytes(m_pLog.get(), slot.m_buffer.data() + slot.m_nCount, static_cast<size_t>(got), true);
-      slot.m_nCount += static_cast<size_t>(got);
+      State().m_tcp.LogBytes(m_pLog.get(), slot.m_receiver.Tail(), static_cast<size_t>(got), true);
+      slot.m_receiver.Received(static_cast<size_t>(got));
     }
   }
 
-  const std::span<const uint8_t> buffered(slot.m_buffer.data(), slot.m_nCount);
-  const size_t needed = modbuswire::MbapFrameSize(buffered);
-  if (needed == 0 || slot.m_nCount < needed) {
+  const std::span<const uint8_t> request = slot.m_receiver.Request();
+  if (request.empty()) {
     // A length that can never fit stays here until the idle check ends it.
-    if (slot.m_nCount >= kTcpReceiveLimit) WatchSlot(index);
+    if (slot.m_receiver.Full()) WatchSlot(index);
     return;
   }
 
   State().m_tcp.m_nGoodMessages.fetch_add(1, std::memory_order_relaxed);
   slot.m_nLastRequestAt = Now();
-  // Bytes beyond the request that came in the same receive are dropped.
-  slot.m_nCount = 0;
   if (wasFull) WatchSlot(index);
 
+  // The request still lies in the buffer; it is answered before anything
+  // more is received into it.
   Reply reply;
-  HandleTcpRequest(buffered.first(needed), reply);
+  HandleTcpRequest(request, reply);
+  slot.m_receiver.Clear();
   if (reply.size > 0) {
     ::send(slot.m_socket, reply.bytes.data(), reply.size, MSG_NOSIGNAL | MSG_DONTWAIT);
     State().m_tcp.LogBytes(m_pLog.get(), reply.bytes.data(), reply.size, false);
@@ -242,7 +248,7 @@ void TcpServer::CloseSlot(int index) {
   m_pWindow->UnwatchFd(slot.m_socket);
   ::close(slot.m_socket);
   slot.m_socket = -1;
-  slot.m_nCount = 0;
+  slot.m_receiver.Clear();
   // A peer left waiting in the backlog may come in now.
   if (m_bAcceptPaused && m_listenSocket >= 0) WatchListener();
 }

@@ -5,6 +5,7 @@
 // no lock.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 
 #include <netinet/in.h>
 
@@ -38,6 +40,30 @@ constexpr UINT kMsgConnection = 1124;           // + slot
 constexpr LPARAM kFdRead = 0x01;
 constexpr LPARAM kFdAccept = 0x08;
 constexpr LPARAM kFdClose = 0x20;
+
+// Assembles one Modbus/TCP request from the byte stream of a connection.
+// At most 2025 bytes are ever held; a request announcing more can never
+// complete and stays until its connection goes.
+class MbapReceiver {
+ public:
+  // Where the next receive may write, and how much.
+  uint8_t* Tail() { return m_buffer.data() + m_nCount; }
+  size_t Room() const { return kTcpReceiveLimit - m_nCount; }
+  void Received(size_t length) { m_nCount += std::min(length, Room()); }
+  bool Full() const { return m_nCount >= kTcpReceiveLimit; }
+  size_t Count() const { return m_nCount; }
+
+  // The complete request at the front (header and data unit), or empty
+  // while more is needed.
+  std::span<const uint8_t> Request() const;
+  // Forgets everything held: bytes after a request that came with it are
+  // dropped, as masters wait for each answer before they ask again.
+  void Clear() { m_nCount = 0; }
+
+ private:
+  std::array<uint8_t, kTcpReceiveBuffer> m_buffer{};
+  size_t m_nCount = 0;
+};
 
 class TcpServer {
  public:
@@ -67,8 +93,7 @@ class TcpServer {
     sockaddr_in m_peer{};
     uint32_t m_nAcceptedAt = 0;
     uint32_t m_nLastRequestAt = 0;
-    std::array<uint8_t, kTcpReceiveBuffer> m_buffer{};
-    size_t m_nCount = 0;
+    MbapReceiver m_receiver;
   };
 
   void OnCreate();

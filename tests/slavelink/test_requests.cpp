@@ -403,3 +403,14 @@ TEST_F(Requests, PointArithmeticWrapsAt16Bits) {
   EXPECT_EQ(RtuAnswer(Rtu({1, 3, 0xFF, 0xFE, 0, 2})), Rtu({1, 0x83, 2}));
   EXPECT_EQ(RtuAnswer(Rtu({1, 3, 0xFF, 0xFF, 0, 1})), Rtu({1, 0x83, 2}));
 }
+
+TEST_F(Requests, SingleWriteEchoOfALongerFrameKeepsAValidCheck) {
+  std::vector<uint16_t> regs(4, 0);
+  ASSERT_EQ(DefineDataBlock(1, 3, 1, 4, regs.data()), 1);
+  // A byte after the value, covered by the CRC: the first 8 bytes would not
+  // carry a valid CRC, so the head goes back with a new one.
+  EXPECT_EQ(RtuAnswer(Rtu({1, 6, 0, 1, 0, 0x8F, 0})), Rtu({1, 6, 0, 1, 0, 0x8F}));
+  EXPECT_EQ(Peek(regs[1]), 0x8F);
+  EXPECT_EQ(AsciiAnswer(Ascii({1, 6, 0, 2, 0, 0x8F, 0})), Ascii({1, 6, 0, 2, 0, 0x8F}));
+  EXPECT_EQ(Peek(regs[2]), 0x8F);
+}

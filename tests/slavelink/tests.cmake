@@ -35,3 +35,42 @@ if(LIBMODBUS_FOUND)
     SOURCES ${TEST_DIR}/test_interop.cpp ${TEST_DIR}/libmodbus_master.c
     LIBS slavelink_core PkgConfig::LIBMODBUS util)
 endif()
+
+# libFuzzer targets for each link's frame processing, built with clang and
+# AddressSanitizer beside the gcc build. Each runs for a bounded time as a
+# test; new inputs go to the build folder, the seeds stay in the source tree.
+find_program(PLEXMAR_CLANGXX NAMES clang++ clang++-14)
+option(PLEXMAR_FUZZ "Build the libFuzzer targets (needs clang)" ON)
+if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN)
+  set(fuzz_dir ${CMAKE_CURRENT_BINARY_DIR}/slavefuzz)
+  set(fuzz_flags -std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -I${PROJECT_SOURCE_DIR})
+  set(fuzz_objects)
+  foreach(source slavelink/RequestProcessor.cpp slavelink/SlaveState.cpp slavelink/SerialLink.cpp
+                 slavelink/TcpServer.cpp slavelink/SlaveApi.cpp platform/modbuswire.cpp platform/msgwindow.cpp)
+    get_filename_component(stem ${source} NAME_WE)
+    set(object ${fuzz_dir}/${stem}.o)
+    add_custom_command(OUTPUT ${object}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${fuzz_dir}
+      COMMAND ${PLEXMAR_CLANGXX} ${fuzz_flags} -c ${PROJECT_SOURCE_DIR}/${source} -o ${object}
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+      IMPLICIT_DEPENDS CXX ${PROJECT_SOURCE_DIR}/${source}
+      COMMENT "clang (fuzz) ${source}" VERBATIM)
+    list(APPEND fuzz_objects ${object})
+  endforeach()
+  foreach(link rtu ascii tcp)
+    set(binary ${fuzz_dir}/fuzz_slave_${link})
+    add_custom_command(OUTPUT ${binary}
+      COMMAND ${PLEXMAR_CLANGXX} ${fuzz_flags} -fsanitize=fuzzer ${TEST_DIR}/fuzz/fuzz_${link}.cpp
+              ${fuzz_objects} -o ${binary} -lpthread
+      DEPENDS ${TEST_DIR}/fuzz/fuzz_${link}.cpp ${TEST_DIR}/fuzz/FuzzTable.h ${fuzz_objects}
+      IMPLICIT_DEPENDS CXX ${TEST_DIR}/fuzz/fuzz_${link}.cpp
+      COMMENT "libFuzzer target fuzz_slave_${link}" VERBATIM)
+    add_custom_target(fuzz_slave_${link} ALL DEPENDS ${binary})
+    add_test(NAME fuzz_slave_${link}
+      COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1
+              ${binary} -max_total_time=20 -timeout=10 -rss_limit_mb=1024
+              -artifact_prefix=${fuzz_dir}/ ${fuzz_dir}/corpus_${link} ${TEST_DIR}/corpus/${link})
+    set_tests_properties(fuzz_slave_${link} PROPERTIES LABELS fuzz TIMEOUT 120)
+    file(MAKE_DIRECTORY ${fuzz_dir}/corpus_${link})
+  endforeach()
+endif()

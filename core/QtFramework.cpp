@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/MainFrame.h"
+#include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
 #include "core/SignalQuit.h"
 #include "core/SimpleFormFrame.h"
@@ -59,6 +60,8 @@ IDocumentTemplate* CQtFramework::CreateDocumentTemplate() {
 bool CQtFramework::CreateMainWindow() {
   m_frame = std::make_unique<CMainFrame>(m_app);
   m_frame->RecentFiles().ReadList();
+  // The tick's second step and the reply message belong to the request chain.
+  InstallModbusPolling(m_frame->Core());
   CSimpleFormTemplate* forms = m_template.get();
   m_frame->SetCommandHandler(cmd::ID_FILE_NEW, [forms] { forms->NewDocument(); });
   CMainFrame* frame = m_frame.get();

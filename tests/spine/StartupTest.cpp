@@ -147,6 +147,27 @@ TEST(CommandLine, FrameworkFlagsAndFiles) {
   EXPECT_EQ(info.files[0], "/home/op/forms/Boiler");
 }
 
+TEST(Display, OffscreenOnlyWithoutAnyDisplayOrChosenPlatform) {
+  DisplayChoice c = ChooseDisplay(nullptr, nullptr, nullptr);
+  EXPECT_TRUE(c.setOffscreen);
+  EXPECT_TRUE(c.headless);
+  c = ChooseDisplay("", "", "");  // set but empty counts as unset
+  EXPECT_TRUE(c.setOffscreen);
+  c = ChooseDisplay(":0", nullptr, nullptr);
+  EXPECT_FALSE(c.setOffscreen);
+  EXPECT_FALSE(c.headless);
+  c = ChooseDisplay(nullptr, "wayland-0", nullptr);
+  EXPECT_FALSE(c.setOffscreen);
+  EXPECT_FALSE(c.headless);
+  // The operator's choice stands; the service unit chooses offscreen.
+  c = ChooseDisplay(nullptr, nullptr, "xcb");
+  EXPECT_FALSE(c.setOffscreen);
+  EXPECT_FALSE(c.headless);
+  c = ChooseDisplay(":0", nullptr, "offscreen");
+  EXPECT_FALSE(c.setOffscreen);
+  EXPECT_TRUE(c.headless);
+}
+
 TEST_F(Startup, RegServerInAnyCaseRegistersAndExitsWithoutAWindow) {
   for (const char* word : {"/regserver", "-REGSERVER", "RegServer"}) {
     m_rec.log.clear();

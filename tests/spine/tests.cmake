@@ -9,3 +9,8 @@ if(TARGET plexgui)
     SOURCES ${TEST_DIR}/MainFrameGuiTest.cpp
     LIBS plexgui Qt6::Test)
 endif()
+if(TARGET plexmar)
+  plexmar_test(spine_program_test LABEL e2e
+    SOURCES ${TEST_DIR}/ProgramTest.cpp)
+  add_dependencies(spine_program_test plexmar)
+endif()

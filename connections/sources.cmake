@@ -4,3 +4,12 @@ list(APPEND PLEXCORE_SOURCES
 )
 list(APPEND PLEXMAR_QT_SOURCES
 )
+
+# Modbus connection commands and dialogs
+list(APPEND PLEXCORE_SOURCES
+  connections/ModbusConnections.cpp
+)
+list(APPEND PLEXMAR_QT_SOURCES
+  connections/ModbusConnectDialogs.cpp
+  connections/ModbusConnectCommands.cpp
+)

@@ -6,3 +6,10 @@ list(APPEND PLEXMAR_QT_SOURCES
 list(APPEND PLEXMAR_QT_SOURCES
   resources/Menus.cpp
 )
+
+# dialogs of the Modbus connection commands (found by AUTOUIC through the includes)
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/CommPortDlg.ui
+  resources/TcpServerDlg.ui
+  resources/TcpSlaveDlg.ui
+)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Starts the Plexmar program from the build folder given as $1.
+# Starts the Plexmar program from the build folder given as $1; further
+# arguments go to the program. Without a display it runs headless on Qt's
+# offscreen platform (it says so); Ctrl+C shuts it down in order.
 set -euo pipefail
 build=${1:-build}
 if [ ! -x "$build/plexmar" ]; then
-  echo "Plexmar: the libraries and tests are built, but the program itself is not yet part of this tree; there is nothing to run yet." >&2
-  exit 0
+  echo "Plexmar: $build/plexmar was not built (was the build configured with -DPLEXMAR_GUI=OFF?)" >&2
+  exit 1
 fi
 exec "$build/plexmar" "${@:2}"

@@ -202,6 +202,8 @@ int32_t SerialLink::Open(HWND window, int32_t port, int32_t protocol, int32_t ti
   link->m_nPreSendDelay = settings.preSendDelay;
   link->m_nPostSendDelay = settings.postSendDelay;
   link->m_pLog = std::make_shared<TrafficLog>();
+  int lines = 0;
+  link->m_bModemLines = ioctl(fd, TIOCMGET, &lines) == 0;
 
   record.m_nOptions.store(0, std::memory_order_relaxed);
   record.m_nGoodMessages.store(0, std::memory_order_relaxed);
@@ -366,14 +368,26 @@ void SerialLink::Send(const uint8_t* bytes, size_t length) {
   }
   // Wait until the last character has left, so that RTS drops after it.
   tcdrain(m_fd);
+  // What came in while the answer went out (the line's echo of it on a
+  // two-wire bus) is not a request. Only that is discarded: a purge after
+  // the post-send delay could also throw away the next request of a quick
+  // master, which may already have read the answer. A line without modem
+  // lines (a pseudo-terminal) has no echo and hands the answer over at once,
+  // so nothing there is discarded.
+  if (m_bModemLines) DiscardInput(BytesWaiting());
   m_record.LogBytes(m_pLog.get(), bytes, sent, false);
 
   if (m_nPostSendDelay != 0) SleepMs(m_nPostSendDelay);
   ioctl(m_fd, TIOCMBIC, &rts);
-  // Whatever came in while the answer went out is not a request. The output
-  // side has been drained above; flushing it too would, on a pseudo-terminal,
-  // throw away the answer before the other side has read it.
-  tcflush(m_fd, TCIFLUSH);
+}
+
+void SerialLink::DiscardInput(size_t count) {
+  uint8_t scratch[256];
+  while (count > 0) {
+    const ssize_t n = ::read(m_fd, scratch, std::min(count, sizeof scratch));
+    if (n <= 0) break;
+    count -= static_cast<size_t>(n);
+  }
 }
 
 void SerialLink::TimerProc(HWND window, UINT, UINT_PTR id, uint32_t) {

@@ -49,6 +49,7 @@ class SerialLink {
   void CompleteFrame();
   void Send(const uint8_t* bytes, size_t length);
   size_t BytesWaiting() const;
+  void DiscardInput(size_t count);
   void Stop();
 
   static void TimerProc(HWND window, UINT message, UINT_PTR id, uint32_t tick);
@@ -62,6 +63,7 @@ class SerialLink {
   bool m_bRtu = true;
   uint8_t m_nPreSendDelay = 0;
   uint8_t m_nPostSendDelay = 0;
+  bool m_bModemLines = false;  // a real port, with RTS and an echo to discard
   std::shared_ptr<TrafficLog> m_pLog;
 
   // The buffer is filled by the reader thread and, with a timer window,

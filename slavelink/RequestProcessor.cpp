@@ -161,10 +161,11 @@ void HandleRead(const Request& rq, Reply& reply) {
   }
   if (tooLong) return FrameException(rq, kIllegalDataAddress, reply);
 
-  std::array<uint8_t, kAnswerBufferSize> pdu{};
+  std::array<uint8_t, kAnswerBufferSize> pdu;
   pdu[0] = function;
   pdu[1] = static_cast<uint8_t>(dataBytes & 0xFF);
   uint8_t* data = pdu.data() + 2;
+  if (bits) std::memset(data, 0, dataBytes);  // spare high bits of the last byte stay 0
   for (uint32_t i = 0; i < quantity; ++i) {
     uint16_t value = 0;
     if (!ReadPoint(rq.unit, function, static_cast<uint16_t>(point + i), value)) {

@@ -21,7 +21,7 @@ constexpr size_t kAnswerBufferSize = 2028;
 enum : uint8_t { kIllegalFunction = 1, kIllegalDataAddress = 2 };
 
 struct Reply {
-  std::array<uint8_t, kAnswerBufferSize> bytes{};
+  std::array<uint8_t, kAnswerBufferSize> bytes;  // only the first `size` are meaningful
   size_t size = 0;      // 0 = no answer
   bool notify = false;  // a write was carried out: post notifications after sending
 };

@@ -143,17 +143,13 @@ void TcpServer::WatchSlot(int slot) {
   const bool full = record->m_receiver.Full();
   const short events = static_cast<short>(full ? POLLRDHUP : (POLLIN | POLLRDHUP));
   m_pWindow->WatchFd(record->m_socket, events, [window, slot, full](int fd, short revents) {
+    // Readable is a read event; the read itself finds an orderly close (it
+    // returns nothing) and handles it as the close event that follows.
     LPARAM event = 0;
     if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
       event = kFdClose;
     } else if (!full && (revents & POLLIN)) {
-      uint8_t probe;
-      const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (n > 0) {
-        event = kFdRead;
-      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        event = kFdClose;
-      }
+      event = kFdRead;
     } else if (revents & POLLRDHUP) {
       event = kFdClose;
     }
@@ -206,6 +202,10 @@ void TcpServer::OnConnection(int index, LPARAM event) {
     if (got > 0) {
       State().m_tcp.LogBytes(m_pLog.get(), slot.m_receiver.Tail(), static_cast<size_t>(got), true);
       slot.m_receiver.Received(static_cast<size_t>(got));
+    } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      // The peer has gone: what the socket layer reports next is its close.
+      CloseSlot(index);
+      return;
     }
   }
 

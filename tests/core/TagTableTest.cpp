@@ -159,7 +159,7 @@ TEST_F(TagTable, PointDescriptionsByTypeAndDataType) {
 
 TEST_F(TagTable, IsEqualComparesTheDefinitionOfEachKind) {
   CExchangeTag a("A"), b("A");
-  CVariant textA(MakeVariantText("a")), textB(MakeVariantText("b"));
+  CVariant textA = Text("a"), textB = Text("b");
   a.m_value = *textA;
   b.m_value = *textB;
   EXPECT_TRUE(a.IsEqual(b)) << "texts of user variables are not compared";
@@ -201,7 +201,7 @@ TEST_F(TagTable, IsEqualComparesTheDefinitionOfEachKind) {
 TEST_F(TagTable, CopyFromTakesTheDefinitionButNotTheHandles) {
   CExchangeTag source("S");
   source.m_nSourceKind = CExchangeTag::kSourceTcp;
-  source.m_value = *CVariant(MakeVariantText("text"));
+  source.m_value = *Text("text");
   source.m_nQuality = 0xC0;
   source.m_ftTimestamp.dwHighDateTime = 5;
   source.m_strHost = "h";
@@ -228,7 +228,7 @@ TEST_F(TagTable, CopyFromTakesTheDefinitionButNotTheHandles) {
 TEST_F(TagTable, RecordRoundTripIsByteExact) {
   CExchangeTag tag("Line1.Flow");
   tag.m_nSourceKind = CExchangeTag::kSourceTcp;
-  tag.m_value = *CVariant(MakeVariantText("abc"));
+  tag.m_value = *Text("abc");
   tag.m_strMachine = "m";
   tag.m_strServer = "s";
   tag.m_strItemId = "i";

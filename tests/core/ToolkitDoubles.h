@@ -4,9 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/variant.h"
+
+// A text value owned by the caller (the builder's text is adopted, not copied).
+inline CVariant Text(std::string_view utf8) {
+  VARIANT value = MakeVariantText(utf8);
+  return CVariant::Adopt(value);
+}
 
 namespace doubles {
 

@@ -8,6 +8,7 @@
 
 #include "core/ExchangeTag.h"
 #include "core/ValueConversion.h"
+#include "tests/core/ToolkitDoubles.h"
 
 namespace {
 
@@ -187,10 +188,10 @@ TEST(WriteTagValue, UnsignedAndIntegerWords) {
 TEST(WriteTagValue, TextThatIsNoNumberSendsNothing) {
   Registers regs;
   auto tag = RegisterTag(CExchangeTag::kInteger);
-  CVariant text(MakeVariantText("abc"));
+  CVariant text = Text("abc");
   EXPECT_FALSE(Write(*tag, *text, regs));
   EXPECT_TRUE(regs.written.empty());
-  CVariant number(MakeVariantText(" 12 "));
+  CVariant number = Text(" 12 ");
   EXPECT_TRUE(Write(*tag, *number, regs));
   ASSERT_EQ(regs.written.size(), 1u);
   EXPECT_EQ(regs.written[0].second, 12);
@@ -278,7 +279,7 @@ TEST(WriteTagValue, BitsFromAnyTruthyValue) {
   tag->m_nPointType = CExchangeTag::kCoilStatus;
   EXPECT_TRUE(Write(*tag, MakeVariantR8(2.0), regs));
   EXPECT_TRUE(Write(*tag, MakeVariantBool(false), regs));
-  CVariant yes(MakeVariantText("True"));
+  CVariant yes = Text("True");
   EXPECT_TRUE(Write(*tag, *yes, regs));
   ASSERT_EQ(regs.written.size(), 3u);
   EXPECT_EQ(regs.written[0].second, 1);
@@ -301,10 +302,10 @@ TEST(IsSameValue, ComparesInTheCurrentType) {
 }
 
 TEST(IsSameValue, TextsCompareExactly) {
-  CVariant a(MakeVariantText("abc")), b(MakeVariantText("abc")), c(MakeVariantText("ABC"));
+  CVariant a = Text("abc"), b = Text("abc"), c = Text("ABC");
   EXPECT_TRUE(IsSameValue(*a, *b));
   EXPECT_FALSE(IsSameValue(*a, *c));
-  EXPECT_TRUE(IsSameValue(*CVariant(MakeVariantText("5")), MakeVariantI2(5)));
+  EXPECT_TRUE(IsSameValue(*Text("5"), MakeVariantI2(5)));
   EXPECT_FALSE(IsSameValue(MakeVariantI2(5), *a)) << "text that is no number is a change";
 }
 
@@ -365,7 +366,7 @@ TEST(FormatValue, ScalarFormats) {
   EXPECT_EQ(FormatValue(MakeVariantI4(123456)), "123456 ");
   EXPECT_EQ(FormatValue(MakeVariantR4(3.14159f)), " 3.14 ");
   EXPECT_EQ(FormatValue(MakeVariantR8(2.5)), "   2.5000 ");
-  EXPECT_EQ(FormatValue(*CVariant(MakeVariantText("Pump 1"))), "Pump 1 ");
+  EXPECT_EQ(FormatValue(*Text("Pump 1")), "Pump 1 ");
   EXPECT_EQ(FormatValue(MakeVariantBool(true)), "TRUE");
   EXPECT_EQ(FormatValue(MakeVariantBool(false)), "FALSE");
   VARIANT v;
@@ -446,7 +447,7 @@ TEST(GetValueString, ConvertsFirstOrSaysInvalid) {
   EXPECT_EQ(GetValueString(tag, VT_EMPTY), " 2.50 ");
   EXPECT_EQ(GetValueString(tag, VT_I2), "2 ");
   EXPECT_EQ(GetValueString(tag, VT_BSTR), "2.5 ");
-  tag.m_value = *CVariant(MakeVariantText("abc"));
+  tag.m_value = *Text("abc");
   EXPECT_EQ(GetValueString(tag, VT_I2), "Invalid VariantType");
   EXPECT_EQ(BstrToUtf8(tag.m_value->bstrVal), "abc") << "the tag's value is untouched";
 }

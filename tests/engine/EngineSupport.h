@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/ExchangeTag.h"
 #include "core/HostUi.h"
@@ -15,6 +16,12 @@
 #include "core/PlexmarApp.h"
 #include "logic/LogicBlock.h"
 #include "serverkit/serverkit.h"
+
+// A text value owned by the caller (the builder's text is adopted, not copied).
+inline CVariant Text(std::string_view utf8) {
+  VARIANT value = MakeVariantText(utf8);
+  return CVariant::Adopt(value);
+}
 
 namespace engine_test {
 

@@ -171,7 +171,7 @@ TEST_F(Engine, TextWrittenToAnIntegerPointIsReportedAndKeptUntilTheTick) {
   CExchangeTag& tag = ModbusTag("Comm2.HR", CExchangeTag::kSourceComm,
                                 CExchangeTag::kHoldingRegister, 3);
   app.RefreshAllTags();
-  CVariant text(MakeVariantText("abc"));
+  CVariant text = Text("abc");
   EXPECT_EQ(serverkit::WriteItem(tag.m_hServerTag, *text), static_cast<HRESULT>(0xC0040007u));
   EXPECT_TRUE(app.m_writeQueue.empty()) << "nothing is sent";
   EXPECT_EQ(BstrToUtf8(Item(tag).value->bstrVal), "abc");

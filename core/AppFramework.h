@@ -30,9 +30,12 @@ struct CCommandLineInfo {
   std::vector<std::string> files;
 };
 
-// The command-line text as the framework sees it: the arguments after the
-// program name, joined with blanks.
+// The command-line text searched for the registration words: the arguments
+// after the program name, joined with blanks. An argument with a '/' after its
+// first character is a file path and is left out: here '/' separates folders,
+// and a form file in a folder named "Service" must not install a service.
 std::string JoinCommandLine(const std::vector<std::string>& arguments);
+bool IsPathArgument(const std::string& argument);
 // Splits at '-', '/' and blank; empty tokens are dropped.
 std::vector<std::string> TokenizeCommandLine(const std::string& text);
 // The first token that is one of the three words, compared ignoring case,

@@ -68,9 +68,14 @@ std::string RunningProgramPath(const char* argv0) {
   return argv0 != nullptr ? argv0 : "plexmar";
 }
 
+bool IsPathArgument(const std::string& argument) {
+  return argument.size() > 1 && argument.find('/', 1) != std::string::npos;
+}
+
 std::string JoinCommandLine(const std::vector<std::string>& arguments) {
   std::string text;
   for (const std::string& argument : arguments) {
+    if (IsPathArgument(argument)) continue;
     if (!text.empty()) text += ' ';
     text += argument;
   }
@@ -106,7 +111,7 @@ CCommandLineInfo ParseCommandLine(const std::vector<std::string>& arguments) {
   info.registration = FindRegistrationWord(JoinCommandLine(arguments));
   for (const std::string& argument : arguments) {
     if (argument.empty()) continue;
-    const bool dash = argument[0] == '-';
+    const bool dash = argument[0] == '-' && !IsPathArgument(argument);
     const bool slash = argument[0] == '/' && IsKnownFlag(argument.substr(1));
     if (dash || slash) {
       const std::string word = argument.substr(1);

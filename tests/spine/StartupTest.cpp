@@ -134,6 +134,14 @@ TEST(CommandLine, RegistrationWordsIgnoreCaseAndTheFirstDecides) {
   EXPECT_EQ(FindRegistrationWord(""), ERegistrationWord::kNone);
 }
 
+TEST(CommandLine, PathsAreNotSearchedForWords) {
+  EXPECT_EQ(JoinCommandLine({"-x", "/plant/Service/boiler", "RegServer"}), "-x RegServer");
+  EXPECT_EQ(JoinCommandLine({"/regserver", "-REGSERVER"}), "/regserver -REGSERVER");
+  const CCommandLineInfo info = ParseCommandLine({"/plant/Service/boiler", "-forms/UnregServer"});
+  EXPECT_EQ(info.registration, ERegistrationWord::kNone);
+  EXPECT_EQ(info.files, (std::vector<std::string>{"/plant/Service/boiler", "-forms/UnregServer"}));
+}
+
 TEST(CommandLine, FrameworkFlagsAndFiles) {
   CCommandLineInfo info = ParseCommandLine({"-Embedding"});
   EXPECT_TRUE(info.bStartedByCom);
@@ -175,6 +183,12 @@ TEST_F(Startup, RegServerInAnyCaseRegistersAndExitsWithoutAWindow) {
     EXPECT_EQ(m_rec.log, (std::vector<std::string>{"SocketsStartup", "Register " + m_program}))
         << word;
   }
+}
+
+TEST_F(Startup, FormInAFolderNamedServiceIsOpenedNotRegistered) {
+  EXPECT_EQ(Start({"/home/op/Service/boiler"}), EStartupOutcome::kRun);
+  ASSERT_GE(m_rec.log.size(), 6u);
+  EXPECT_EQ(m_rec.log[5], "Shell 1");
 }
 
 TEST_F(Startup, UnregServerBeforeRegServerOnlyUnregisters) {

@@ -11,3 +11,7 @@ plexmar_test(masterlink_interop_test LABEL interop TIMEOUT 180
 target_compile_definitions(masterlink_interop_test PRIVATE
   LIBMODBUS_SLAVE_PATH="$<TARGET_FILE:masterlink_libmodbus_slave>")
 add_dependencies(masterlink_interop_test masterlink_libmodbus_slave)
+
+plexmar_test(masterlink_slavelink_test LABEL e2e
+  SOURCES ${TEST_DIR}/MasterSlavelinkTest.cpp ${TEST_DIR}/MasterTestSupport.cpp
+  LIBS masterlink slavelink util)

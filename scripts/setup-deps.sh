@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,8 @@
 // The Modbus/TCP server over real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "SlaveTestSupport.h"
 
 using namespace slavetest;
@@ -274,4 +276,38 @@ TEST_F(TcpServerTest, HostWritesWhileMastersReadAreWholeWords) {
   }
   stop = true;
   writer.join();
+}
+
+TEST(MbapReceiverTest, CompletesOnTheAnnouncedLengthAndHoldsAtMost2025Bytes) {
+  slavelink::MbapReceiver receiver;
+  const auto feed = [&](const Bytes& bytes) {
+    const size_t take = std::min(bytes.size(), receiver.Room());
+    std::memcpy(receiver.Tail(), bytes.data(), take);
+    receiver.Received(take);
+  };
+  feed(B({0, 1, 0, 0, 0}));
+  EXPECT_TRUE(receiver.Request().empty());  // no length yet
+  feed(B({6, 1, 3, 0, 0, 0}));
+  EXPECT_TRUE(receiver.Request().empty());  // 11 of 12 bytes
+  feed(B({2, 0xEE, 0xEE}));
+  EXPECT_EQ(receiver.Request().size(), 12u);  // the trailing bytes are not part of it
+  receiver.Clear();
+
+  // A length of 0 or 1: the 7-byte header alone is the request.
+  feed(B({0, 1, 0, 0, 0, 0, 9}));
+  EXPECT_EQ(receiver.Request().size(), 7u);
+  receiver.Clear();
+
+  // The largest length never completes; the buffer stops at 2025 bytes.
+  feed(B({0, 1, 0, 0, 0xFF, 0xFF, 1}));
+  feed(Bytes(5000, 0));
+  EXPECT_TRUE(receiver.Full());
+  EXPECT_EQ(receiver.Count(), 2025u);
+  EXPECT_EQ(receiver.Room(), 0u);
+  EXPECT_TRUE(receiver.Request().empty());
+  // 2019 bytes after the length field is the most that can complete.
+  receiver.Clear();
+  feed(B({0, 1, 0, 0, 2019 >> 8, 2019 & 0xFF, 1}));
+  feed(Bytes(2018, 0));
+  EXPECT_EQ(receiver.Request().size(), 2025u);
 }

@@ -74,3 +74,11 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN)
     file(MAKE_DIRECTORY ${fuzz_dir}/corpus_${link})
   endforeach()
 endif()
+
+# A Python host using the shared library through ctypes alone. A sanitizer
+# build's library cannot be loaded into a plain interpreter.
+if(NOT PLEXMAR_SANITIZE AND NOT PLEXMAR_TSAN AND EXISTS /usr/bin/python3)
+  add_test(NAME slavelink_ctypes_host
+    COMMAND /usr/bin/python3 ${TEST_DIR}/ctypes_host.py $<TARGET_FILE:slavelink>)
+  set_tests_properties(slavelink_ctypes_host PROPERTIES LABELS e2e TIMEOUT 60 PASS_REGULAR_EXPRESSION "PASS")
+endif()

@@ -290,16 +290,23 @@ void SerialLink::ReaderLoop() {
     }
 
     bool frameReady = false;
+    bool collecting = false;
     {
       std::lock_guard lock(m_bufferMutex);
       const size_t room = kSerialBufferSize - m_nCount;
       const size_t wanted = std::min(std::max<size_t>(BytesWaiting(), 1), room);
       ssize_t got = ::read(m_fd, m_buffer.data() + m_nCount, wanted);
       if (got < 0) got = 0;
-      if (got == 0 && (fds[0].revents & POLLHUP)) SleepMs(20);
       m_record.LogBytes(m_pLog.get(), m_buffer.data() + m_nCount, static_cast<size_t>(got), true);
       m_nCount += static_cast<size_t>(got);
       if (!m_bRtu) frameReady = std::memchr(m_buffer.data(), '\n', m_nCount) != nullptr;
+      collecting = m_nCount > 0;
+    }
+    if (!collecting) {
+      // Readable yet nothing to read: a line in an odd state (hung up, say).
+      // Nothing is pending, so there is no frame to end; do not spin.
+      SleepMs(10);
+      continue;
     }
 
     if (m_bRtu && m_hTimerWnd != nullptr) {
@@ -403,9 +410,9 @@ void SerialLink::TimerProc(HWND window, UINT, UINT_PTR id, uint32_t) {
       }
     }
   }
-  if (!link) return;
+  // Ours in any case: a timer left over from a closed link stops here.
   window->StopTimer(id);
-  link->CompleteFrame();
+  if (link) link->CompleteFrame();
 }
 
 }  // namespace slavelink

@@ -207,6 +207,11 @@ class PtyPair {
 
   bool Ok() const { return m_master >= 0; }
   int MasterFd() const { return m_master; }
+  // Hangs the line up, as a cable pulled from the master's side.
+  void CloseMaster() {
+    if (m_master >= 0) ::close(m_master);
+    m_master = -1;
+  }
   const std::string& Device() const { return m_device; }
   bool Write(const Bytes& bytes) const {
     return ::write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());

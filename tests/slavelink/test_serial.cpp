@@ -231,3 +231,17 @@ TEST_F(SerialTest, BroadcastIsCarriedOutSilentlyAndNotified) {
   EXPECT_EQ(CloseSlaveConnection(m_handle), 1);
   m_handle = -1;
 }
+
+TEST_F(SerialTest, HungUpLineCountsNothingAndStillCloses) {
+  Open(1, 19200);
+  ASSERT_TRUE(m_pty.Write(Bytes(kReadTwo.begin(), kReadTwo.begin() + 3)));
+  EXPECT_TRUE(CountsBecome(0, 1));
+  m_pty.CloseMaster();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The hang-up itself is no frame at all.
+  EXPECT_EQ(Counts(), std::make_pair(0, 1));
+  const auto start = Clock::now();
+  EXPECT_EQ(CloseSlaveConnection(m_handle), 1);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  m_handle = -1;
+}

@@ -5,7 +5,7 @@ plexmar_test(engine_test LABEL unit
   LIBS plexcore)
 
 # Through real peers over loopback: libmodbus as the remote Modbus master of
-# our own slave memory.
+# our own slave memory, and as a remote slave that we poll.
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
   pkg_check_modules(ENGINE_LIBMODBUS IMPORTED_TARGET libmodbus)
@@ -13,5 +13,9 @@ endif()
 if(ENGINE_LIBMODBUS_FOUND)
   plexmar_test(engine_roads_test LABEL e2e
     SOURCES ${TEST_DIR}/RoadsTest.cpp
+    LIBS plexcore PkgConfig::ENGINE_LIBMODBUS)
+  # A libmodbus Modbus/TCP slave polled and written through the request chain.
+  plexmar_test(engine_road_one_test LABEL e2e
+    SOURCES ${TEST_DIR}/RoadOneTest.cpp
     LIBS plexcore PkgConfig::ENGINE_LIBMODBUS)
 endif()

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "connections/ModbusConnectCommands.h"
 #include "core/MainFrame.h"
 #include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
@@ -62,6 +63,8 @@ bool CQtFramework::CreateMainWindow() {
   m_frame->RecentFiles().ReadList();
   // The tick's second step and the reply message belong to the request chain.
   InstallModbusPolling(m_frame->Core());
+  // The Connect menu's Modbus commands; the window's command table keeps them.
+  InstallModbusConnectCommands(*m_frame, m_app);
   CSimpleFormTemplate* forms = m_template.get();
   m_frame->SetCommandHandler(cmd::ID_FILE_NEW, [forms] { forms->NewDocument(); });
   CMainFrame* frame = m_frame.get();

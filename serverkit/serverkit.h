@@ -51,6 +51,9 @@ void SetWriteCallback(WriteCallback callback, int32_t mode);
 int32_t CreateServerTag(const char* name, VARIANT value, uint16_t quality, int32_t writable);
 void UpdateServerTag(int32_t handle, VARIANT value, uint16_t quality);
 void RemoveServerTag(int32_t handle);
+// Withdraws any items left and forgets the write callback and the write
+// dispatcher: both belong to the program that is going away. Handles given
+// out before are not given out again after a new InitOpcServer.
 void ShutdownOpcServer();
 
 // --- the client side -------------------------------------------------------

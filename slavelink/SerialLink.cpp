@@ -195,10 +195,12 @@ int32_t SerialLink::Open(HWND window, int32_t port, int32_t protocol, int32_t ti
   }
 
   std::shared_ptr<SerialLink> link(new SerialLink(record, fd, wakeFd));
-  link->m_hTimerWnd = window;
+  link->m_bRtu = protocol == SLAVELINK_PROTOCOL_RTU;
+  // Only RTU frames end on a timer; an ASCII link leaves the host's timers
+  // of that id alone.
+  link->m_hTimerWnd = link->m_bRtu ? window : nullptr;
   link->m_nTimerId = timerId;
   link->m_nGap = GapForBaudRate(settings.baudRate);
-  link->m_bRtu = protocol == SLAVELINK_PROTOCOL_RTU;
   link->m_nPreSendDelay = settings.preSendDelay;
   link->m_nPostSendDelay = settings.postSendDelay;
   link->m_pLog = std::make_shared<TrafficLog>();

@@ -245,3 +245,21 @@ TEST_F(SerialTest, HungUpLineCountsNothingAndStillCloses) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
   m_handle = -1;
 }
+
+TEST_F(SerialTest, AsciiLinkLeavesTheHostsTimerAlone) {
+  std::atomic<int> ticks{0};
+  ThreadMessageTarget window([&](HWND, UINT message, WPARAM id, LPARAM) -> LRESULT {
+    if (message == WM_TIMER && id == 5) ++ticks;
+    return 0;
+  });
+  ASSERT_TRUE(window.StartTimer(5, 10, nullptr));
+  Open(2, 9600, &window, 5);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(m_pty.Write(AsBytes(":010300000002FA\r\n")));
+    EXPECT_EQ(m_pty.Read(19).size(), 19u);
+  }
+  const int before = ticks.load();
+  EXPECT_TRUE(WaitFor([&] { return ticks.load() > before + 2; }));
+  EXPECT_EQ(CloseSlaveConnection(m_handle), 1);
+  m_handle = -1;
+}

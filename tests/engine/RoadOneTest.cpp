@@ -62,7 +62,6 @@ class LibmodbusSlave {
     std::lock_guard lock(m_mutex);
     m_mapping->tab_registers[address] = value;
   }
-  int Requests() const { return m_requests; }
 
  private:
   static bool Readable(int fd) {
@@ -83,7 +82,6 @@ class LibmodbusSlave {
         if (length == 0) continue;
         std::lock_guard lock(m_mutex);
         modbus_reply(m_context, query, length, m_mapping);
-        ++m_requests;
       }
       ::close(connection);
     }
@@ -95,7 +93,6 @@ class LibmodbusSlave {
   uint16_t m_port = 0;
   std::mutex m_mutex;
   std::atomic<bool> m_stop{false};
-  std::atomic<int> m_requests{0};
   std::thread m_thread;
 };
 
@@ -175,44 +172,4 @@ TEST_F(RoadOne, APolledRegisterReachesTheOpcItemAndAClientWriteReachesTheSlave) 
   ASSERT_TRUE(Tick());
   EXPECT_EQ(tag.m_value->iVal, 99);
   EXPECT_EQ(Item(tag).value->iVal, 99);
-}
-
-TEST_F(RoadOne, TwoClientWritesBeforeTheQueueIsServedSendOnlyTheLast) {
-  CExchangeTag& tag = ModbusTag("Valve.SP", CExchangeTag::kSourceTcp,
-                                CExchangeTag::kHoldingRegister, 3, CExchangeTag::kLong);
-  ASSERT_TRUE(Tick());
-  ASSERT_TRUE(Tick());
-  const int before = slave.Requests();
-  EXPECT_EQ(serverkit::WriteItem(tag.m_hServerTag, MakeVariantI4(100000)), S_OK);
-  EXPECT_EQ(serverkit::WriteItem(tag.m_hServerTag, MakeVariantI4(200000)), S_OK);
-  ASSERT_EQ(app.m_writeQueue.size(), 2u) << "one request per register of the Long";
-  ASSERT_TRUE(Tick());
-  EXPECT_EQ(slave.Requests() - before, 3) << "two writes and one poll";
-  EXPECT_EQ(slave.Register(2), 200000 & 0xFFFF);
-  EXPECT_EQ(slave.Register(3), 200000 >> 16);
-  ASSERT_TRUE(Tick());
-  EXPECT_EQ(tag.m_value->lVal, 200000);
-}
-
-TEST_F(RoadOne, AClosedConnectionTurnsTheTagBadOnEveryTick) {
-  CountingBlock("Watch");
-  CExchangeTag& tag = ModbusTag("Pump.Speed", CExchangeTag::kSourceTcp,
-                                CExchangeTag::kHoldingRegister, 1, CExchangeTag::kInteger, "Watch");
-  slave.SetRegister(0, 5);
-  ASSERT_TRUE(Tick());
-  ASSERT_TRUE(Tick());
-  ASSERT_EQ(tag.m_nQuality, 0xC0u);
-  const int runs = Runs("Watch");
-
-  CloseMasterConnection(app.m_tcpMasters[0].hMaster);
-  app.m_tcpMasters[0].hMaster = -1;
-  for (int tick = 1; tick <= 3; ++tick) {
-    ASSERT_TRUE(Tick());
-    if (tick == 1) continue;  // this tick's poll marks the block
-    EXPECT_EQ(tag.m_nQuality, 0u);
-    EXPECT_EQ(Item(tag).quality, 0);
-    EXPECT_EQ(Runs("Watch"), runs + tick - 1);
-  }
-  EXPECT_EQ(BlockOf(tag).m_nStatus, 256);
-  EXPECT_EQ(tag.m_value->iVal, 5);
 }

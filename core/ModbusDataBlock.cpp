@@ -1,9 +1,12 @@
 #include "core/ModbusDataBlock.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
+#include "platform/msgwindow.h"
 #include "slavelink/slavelink.h"
 
 namespace {
@@ -11,6 +14,38 @@ namespace {
 // A fresh zeroed buffer, or null when memory ran out.
 std::unique_ptr<uint16_t[]> AllocateWords(uint16_t count) {
   return std::unique_ptr<uint16_t[]>(new (std::nothrow) uint16_t[count == 0 ? 1 : count]());
+}
+
+// Buffers taken back from the slave library. RemoveDataBlock stops new
+// requests from finding a buffer, but a library thread that found it just
+// before may still be storing into it for the moment its request lasts. A
+// withdrawn buffer is therefore kept for a grace period, far longer than any
+// request takes, before it is freed. Only configuration changes retire
+// buffers, so the list stays short.
+class RetiredBuffers {
+ public:
+  static constexpr uint32_t kGraceMs = 5000;
+
+  void Retire(std::unique_ptr<uint16_t[]> buffer) {
+    if (!buffer) return;
+    const uint32_t now = GetTickCount();
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_buffers, [now](const Entry& e) { return now - e.retiredAt > kGraceMs; });
+    m_buffers.push_back(Entry{std::move(buffer), now});
+  }
+
+ private:
+  struct Entry {
+    std::unique_ptr<uint16_t[]> buffer;
+    uint32_t retiredAt;
+  };
+  std::mutex m_mutex;
+  std::vector<Entry> m_buffers;
+};
+
+RetiredBuffers& Retired() {
+  static RetiredBuffers retired;
+  return retired;
 }
 
 }  // namespace
@@ -24,7 +59,11 @@ CModbusDataBlock::CModbusDataBlock(std::string location, uint8_t slave, uint8_t 
       m_nCount(count),
       m_pData(AllocateWords(count)) {}
 
-CModbusDataBlock::~CModbusDataBlock() { ReleaseSlaveBlock(); }
+CModbusDataBlock::~CModbusDataBlock() {
+  if (m_hSlaveBlock == -1) return;
+  ReleaseSlaveBlock();
+  Retired().Retire(std::move(m_pData));
+}
 
 void CModbusDataBlock::ReleaseSlaveBlock() {
   if (m_hSlaveBlock != -1) {
@@ -56,12 +95,14 @@ bool CModbusDataBlock::Merge(std::string_view location, uint8_t slave, uint8_t p
   if (!grown) return false;
 
   // The slave library's threads may be serving the old buffer: take it back
-  // from the library before the buffer goes. DefineLocalBlocks lends the new
-  // one.
+  // from the library first, copy what it holds then, and let it go only after
+  // the grace period. DefineLocalBlocks lends the new one.
+  const bool lent = m_hSlaveBlock != -1;
   ReleaseSlaveBlock();
   const int32_t shift = m_nStartAddress - newStart;
   for (int32_t i = 0; i < m_nCount; ++i) grown[shift + i] = m_pData[i];
-  m_pData = std::move(grown);
+  std::swap(m_pData, grown);
+  if (lent) Retired().Retire(std::move(grown));
   m_nStartAddress = static_cast<uint16_t>(newStart);
   m_nCount = static_cast<uint16_t>(newCount);
   return true;

@@ -24,7 +24,8 @@ class CModbusDataBlock {
   // IsAllocated(): the buffer is null when memory ran out.
   CModbusDataBlock(std::string location, uint8_t slave, uint8_t pointType, uint16_t start,
                    uint16_t count);
-  // Withdraws the buffer from the slave library first when it is lent.
+  // Withdraws the buffer from the slave library when it is lent, and then
+  // frees it only after the same grace period as a merge.
   ~CModbusDataBlock();
   CModbusDataBlock(const CModbusDataBlock&) = delete;
   CModbusDataBlock& operator=(const CModbusDataBlock&) = delete;
@@ -42,9 +43,10 @@ class CModbusDataBlock {
   // both ranges would span more than kMaxPoints; otherwise grows to the
   // smallest range covering both, keeping the values at their points and
   // zeroing the new ones. A lent buffer is withdrawn from the slave library
-  // before it is freed (m_hSlaveBlock becomes -1): the block is served again
-  // once DefineLocalBlocks lends it anew. On allocation failure the block is
-  // left as it was and the range refused.
+  // (m_hSlaveBlock becomes -1) and freed only after a grace period, since a
+  // library thread may be finishing a request in it; the block is served
+  // again once DefineLocalBlocks lends the new buffer. On allocation failure
+  // the block is left as it was and the range refused.
   bool Merge(std::string_view location, uint8_t slave, uint8_t pointType, uint16_t address,
              uint16_t count);
 

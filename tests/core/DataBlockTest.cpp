@@ -144,10 +144,12 @@ TEST_F(DataBlocks, LocalBlocksAreLentToTheSlaveLibrary) {
   EXPECT_EQ(doubles::Slave().removed, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(Block(0).m_hSlaveBlock, 3);
 
-  // Deleting blocks withdraws them.
+  // Deleting blocks withdraws them, and a late store still lands safely.
   doubles::Slave().removed.clear();
+  uint16_t* lent = Block(0).m_pData.get();
   app.RemoveAllTags();
   EXPECT_EQ(doubles::Slave().removed, (std::vector<int32_t>{3, 4}));
+  lent[0] = 1;
 }
 
 TEST_F(DataBlocks, GrowingALentBlockWithdrawsItBeforeFreeingTheBuffer) {
@@ -163,6 +165,10 @@ TEST_F(DataBlocks, GrowingALentBlockWithdrawsItBeforeFreeingTheBuffer) {
   EXPECT_EQ(doubles::Slave().removed, std::vector<int32_t>{1});
   EXPECT_EQ(Block(0).m_hSlaveBlock, -1);
   EXPECT_NE(Block(0).m_pData.get(), lent);
+  // A library thread that found the block just before it was withdrawn may
+  // still finish its store: the old buffer must still be ours to write
+  // (the sanitizer build checks this).
+  const_cast<uint16_t*>(lent)[0] = 9;
 
   // The next lending serves the new buffer; nothing is removed twice.
   app.DefineLocalBlocks();

@@ -238,6 +238,19 @@ bool IsSameValue(const VARIANT& current, const VARIANT& candidate) {
   // a tag that once held nothing would never take a value again.
   if (type == VT_EMPTY || type == VT_NULL) return candidate.vt == type;
 
+  // The tick compares every tag with a value of its own type: answer those
+  // directly, as the conversions below would.
+  if (candidate.vt == type) {
+    switch (type) {
+      case VT_I2: return current.iVal == candidate.iVal;
+      case VT_I4: return current.lVal == candidate.lVal;
+      case VT_BOOL: return (current.boolVal != 0) == (candidate.boolVal != 0);
+      case VT_R4: return std::memcmp(&current.fltVal, &candidate.fltVal, sizeof(float)) == 0;
+      case VT_R8: return std::memcmp(&current.dblVal, &candidate.dblVal, sizeof(double)) == 0;
+      default: break;
+    }
+  }
+
   CVariant left(current);
   CVariant right;
   if (FAILED(VariantChangeType(right.get(), &candidate, 0, type))) return false;

@@ -165,17 +165,18 @@ void HandleRead(const Request& rq, Reply& reply) {
   pdu[0] = function;
   pdu[1] = static_cast<uint8_t>(dataBytes & 0xFF);
   uint8_t* data = pdu.data() + 2;
-  if (bits) std::memset(data, 0, dataBytes);  // spare high bits of the last byte stay 0
-  for (uint32_t i = 0; i < quantity; ++i) {
-    uint16_t value = 0;
-    if (!ReadPoint(rq.unit, function, static_cast<uint16_t>(point + i), value)) {
-      return FrameException(rq, kIllegalDataAddress, reply);
+  // Every answerable quantity fits in the answer buffer, so the words fit too.
+  std::array<uint16_t, 8 * kAnswerBufferSize> words;
+  if (ReadPoints(rq.unit, function, point, quantity, words.data()) != quantity) {
+    return FrameException(rq, kIllegalDataAddress, reply);
+  }
+  if (bits) {
+    std::memset(data, 0, dataBytes);  // spare high bits of the last byte stay 0
+    for (uint32_t i = 0; i < quantity; ++i) {
+      if (words[i] != 0) data[i / 8] = static_cast<uint8_t>(data[i / 8] | (1u << (i % 8)));
     }
-    if (bits) {
-      if (value != 0) data[i / 8] = static_cast<uint8_t>(data[i / 8] | (1u << (i % 8)));
-    } else {
-      PutU16BE(data + 2 * i, value);
-    }
+  } else {
+    for (uint32_t i = 0; i < quantity; ++i) PutU16BE(data + 2 * i, words[i]);
   }
   FrameAnswer(rq, std::span<const uint8_t>(pdu.data(), 2 + dataBytes), reply);
 }

@@ -38,11 +38,11 @@ bool DataBlock::Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t po
 
 uint16_t TrafficLog::Append(const uint8_t* bytes, size_t length, bool received) {
   const int32_t start = m_nPosition.load(std::memory_order_relaxed);
+  const uint16_t mark = received ? 0x100 : 0;
   int32_t pos = start;
   for (size_t i = 0; i < length; ++i) {
-    const uint16_t entry = static_cast<uint16_t>(bytes[i] + (received ? 0x100 : 0));
-    m_entries[pos].store(entry, std::memory_order_relaxed);
-    pos = (pos + 1) % kLogEntries;
+    m_entries[pos].store(static_cast<uint16_t>(bytes[i] | mark), std::memory_order_relaxed);
+    if (++pos == kLogEntries) pos = 0;
   }
   m_nPosition.store(pos, std::memory_order_relaxed);
   return static_cast<uint16_t>(start);
@@ -88,14 +88,44 @@ SlavePort* FindPort(int32_t handle) {
 }
 
 bool ReadPoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t& value) {
-  for (const DataBlock& block : State().m_table) {
+  return ReadPoints(slaveId, type, point, 1, &value) == 1;
+}
+
+size_t ReadPoints(uint8_t slaveId, uint8_t type, uint16_t point, size_t count, uint16_t* values) {
+  const auto& table = State().m_table;
+  size_t done = 0;
+  while (done < count) {
+    const uint16_t first = static_cast<uint16_t>(point + done);
+    int owner = -1;
     uint16_t* word = nullptr;
-    if (block.Covers(slaveId, false, type, point, word)) {
-      value = LoadWord(word);
-      return true;
+    for (int i = 0; i < kTableSize && owner < 0; ++i) {
+      if (table[i].Covers(slaveId, false, type, first, word)) owner = i;
     }
+    if (owner < 0) return done;
+
+    // The owner serves the points after `first` up to its end, the end of the
+    // point range, or the start of an entry earlier in the table, which takes
+    // them over from there on.
+    const DataBlock& block = table[owner];
+    const uint32_t blockEnd = static_cast<uint32_t>(block.m_nStartPoint.load(std::memory_order_relaxed)) +
+                              block.m_nCount.load(std::memory_order_relaxed);
+    const uint32_t wanted = static_cast<uint32_t>(std::min<size_t>(count - done, 65536));
+    uint32_t runEnd = std::min<uint32_t>({blockEnd, 65536u, first + wanted});
+    for (int i = 0; i < owner; ++i) {
+      const DataBlock& earlier = table[i];
+      if (earlier.m_nPointType.load(std::memory_order_acquire) != type ||
+          earlier.m_nSlaveId.load(std::memory_order_relaxed) != slaveId ||
+          earlier.m_nCount.load(std::memory_order_relaxed) == 0) {
+        continue;
+      }
+      const uint32_t start = earlier.m_nStartPoint.load(std::memory_order_relaxed);
+      if (start > first && start < runEnd) runEnd = start;
+    }
+    const size_t run = runEnd - first;
+    for (size_t k = 0; k < run; ++k) values[done + k] = LoadWord(word + k);
+    done += run;
   }
-  return false;
+  return done;
 }
 
 bool WritePoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t value) {

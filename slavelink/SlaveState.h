@@ -120,6 +120,12 @@ inline void StoreWord(uint16_t* word, uint16_t value) {
 // covers the point; false when none does. The active flag is not consulted.
 bool ReadPoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t& value);
 
+// Reads `count` consecutive points from `point` on (16-bit point numbers),
+// each from the first entry that covers it, as ReadPoint would, a run of
+// points at a time. Returns how many were read before the first point that
+// no entry covers.
+size_t ReadPoints(uint8_t slaveId, uint8_t type, uint16_t point, size_t count, uint16_t* values);
+
 // Stores the value in every entry of the type that covers the point and
 // whose slave id matches (slave id 0: any slave id), marking notified
 // entries pending and calling the write callback with `slaveId`. False when

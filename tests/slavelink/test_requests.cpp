@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 
 #include "SlaveTestSupport.h"
 #include "slavelink/RequestProcessor.h"
@@ -413,4 +414,45 @@ TEST_F(Requests, SingleWriteEchoOfALongerFrameKeepsAValidCheck) {
   EXPECT_EQ(Peek(regs[1]), 0x8F);
   EXPECT_EQ(AsciiAnswer(Ascii({1, 6, 0, 2, 0, 0x8F, 0})), Ascii({1, 6, 0, 2, 0, 0x8F}));
   EXPECT_EQ(Peek(regs[2]), 0x8F);
+}
+
+TEST_F(Requests, RunReadsMatchPointByPointLookupOnRandomTables) {
+  // Runs of points are read a block at a time; the result must equal asking
+  // the table for every point on its own (first covering entry wins).
+  std::mt19937 random(12345);
+  std::vector<std::vector<uint16_t>> arrays;
+  for (int round = 0; round < 40; ++round) {
+    ResetLibrary();
+    arrays.clear();
+    const int blocks = 1 + static_cast<int>(random() % 12);
+    for (int b = 0; b < blocks; ++b) {
+      const uint16_t start = static_cast<uint16_t>(random() % 2 == 0 ? 1 + random() % 60 : 65500 + random() % 36);
+      const uint16_t count = static_cast<uint16_t>(random() % 40);
+      arrays.emplace_back(count + 1);
+      for (auto& w : arrays.back()) w = static_cast<uint16_t>(random());
+      ASSERT_EQ(DefineDataBlock(static_cast<uint8_t>(1 + random() % 2), 3, start, count, arrays.back().data()), b + 1);
+    }
+    if (random() % 3 == 0) RemoveDataBlock(1 + static_cast<int>(random() % blocks));
+    for (int probe = 0; probe < 50; ++probe) {
+      const uint16_t point = static_cast<uint16_t>(random() % 2 == 0 ? random() % 100 : 65480 + random() % 56);
+      const size_t count = 1 + random() % 80;
+      std::vector<uint16_t> got(count, 0xDEAD);
+      const size_t read = slavelink::ReadPoints(1, 3, point, count, got.data());
+      // The reference: each point on its own.
+      size_t expected = 0;
+      for (; expected < count; ++expected) {
+        uint16_t* word = nullptr;
+        bool found = false;
+        for (const auto& block : slavelink::State().m_table) {
+          if (block.Covers(1, false, 3, static_cast<uint16_t>(point + expected), word)) {
+            found = true;
+            break;
+          }
+        }
+        if (!found) break;
+        ASSERT_EQ(got[expected], *word) << "round " << round << " point " << point + expected;
+      }
+      ASSERT_EQ(read, expected) << "round " << round << " from " << point;
+    }
+  }
 }

@@ -54,16 +54,23 @@ class Roads : public EngineFixture {
       return LRESULT{0};
     });
     app.SetMainWindow(window.get());
-    port = FreePort();
-    ASSERT_NE(port, 0);
-    SetTCPServicePort(port);
-    ASSERT_EQ(OpenTCPConnection(window.get(), WM_USER + 2), 8050);
-    master = modbus_new_tcp("127.0.0.1", port);
-    ASSERT_NE(master, nullptr);
-    modbus_set_slave(master, 1);
-    modbus_set_response_timeout(master, 2, 0);
-    ASSERT_TRUE(WaitFor([this] { return modbus_connect(master) == 0; }))
-        << "our Modbus/TCP server does not answer on " << port;
+    // The port is free when chosen but could be taken before our server
+    // binds it: then try another.
+    for (int attempt = 0; attempt < 3 && master == nullptr; ++attempt) {
+      port = FreePort();
+      ASSERT_NE(port, 0);
+      SetTCPServicePort(port);
+      ASSERT_EQ(OpenTCPConnection(window.get(), WM_USER + 2), 8050);
+      master = modbus_new_tcp("127.0.0.1", port);
+      ASSERT_NE(master, nullptr);
+      modbus_set_slave(master, 1);
+      modbus_set_response_timeout(master, 2, 0);
+      if (WaitFor([this] { return modbus_connect(master) == 0; }, 2000)) break;
+      modbus_free(master);
+      master = nullptr;
+      CloseSlaveConnection(8050);
+    }
+    ASSERT_NE(master, nullptr) << "our Modbus/TCP server does not answer";
   }
   void TearDown() override {
     if (master) {

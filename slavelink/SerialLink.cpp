@@ -243,22 +243,24 @@ bool SerialLink::Close(int32_t handle) {
     }
   }
   if (!link) return false;
-  link->Stop();
+  link->Stop(true);
   return true;
 }
 
-void SerialLink::Stop() {
+void SerialLink::Stop(bool stopHostTimer) {
   m_bRunning.store(false);
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t ignored = ::write(m_wakeFd, &one, sizeof one);
   if (m_thread.joinable()) m_thread.join();
-  if (m_hTimerWnd != nullptr) m_hTimerWnd->StopTimer(static_cast<UINT_PTR>(m_nTimerId));
+  if (stopHostTimer && m_hTimerWnd != nullptr) m_hTimerWnd->StopTimer(static_cast<UINT_PTR>(m_nTimerId));
   m_record.m_hHandle.store(-1, std::memory_order_release);
   m_record.SetLog(nullptr);
 }
 
 SerialLink::~SerialLink() {
-  if (m_thread.joinable()) Stop();
+  // Still running here means the library is being unloaded with the link
+  // open: the host's window may be gone already, so its timer is not touched.
+  if (m_thread.joinable()) Stop(false);
   if (m_fd >= 0) {
     tcflush(m_fd, TCIOFLUSH);
     ioctl(m_fd, TIOCNXCL);  // the exclusive flag would outlive us on a line others hold open

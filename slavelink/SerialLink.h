@@ -50,7 +50,9 @@ class SerialLink {
   void Send(const uint8_t* bytes, size_t length);
   size_t BytesWaiting() const;
   void DiscardInput(size_t count);
-  void Stop();
+  // Ends the reader thread and frees the record; with `stopHostTimer` also
+  // stops the RTU timer on the host's window.
+  void Stop(bool stopHostTimer);
 
   static void TimerProc(HWND window, UINT message, UINT_PTR id, uint32_t tick);
 

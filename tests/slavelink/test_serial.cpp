@@ -263,3 +263,19 @@ TEST_F(SerialTest, AsciiLinkLeavesTheHostsTimerAlone) {
   EXPECT_EQ(CloseSlaveConnection(m_handle), 1);
   m_handle = -1;
 }
+
+TEST_F(SerialTest, UnloadWithOpenPortsDoesNotReachTheHostsGoneWindow) {
+  // The process ends with an RTU link still open and its timer window
+  // already destroyed: unloading closes the link without touching the window.
+  EXPECT_EXIT(
+      {
+        auto window = std::make_unique<ThreadMessageTarget>([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+        const SlavePortSettings s = Settings(9600);
+        if (OpenConnection(window.get(), kCom, 1, 9, &s) <= 0) std::_Exit(3);
+        m_pty.Write(kReadTwo);
+        m_pty.Read(9);
+        window.reset();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}

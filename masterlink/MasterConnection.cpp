@@ -42,7 +42,10 @@ int32_t CMasterConnection::Submit(const ModbusRequestHeader& header, const uint1
   std::lock_guard lock(m_mutex);
   if (m_bClosing) return MLERR_NOT_CONNECTED;
   if (m_request) return MLERR_BUSY;
-  m_request = Request{header, BuildRequestPdu(header, data)};
+  std::vector<uint8_t> pdu = BuildRequestPdu(header, data);
+  // The worker is idle here: nothing else touches the transport.
+  const bool sent = m_transport->TrySendNow(header, pdu);
+  m_request = Request{header, std::move(pdu), sent};
   m_wakeWorker.notify_one();
   return 0;
 }
@@ -105,7 +108,9 @@ void CMasterConnection::Run() {
     Outcome outcome{request.header, MLERR_CONNECTION_LOST, {}};
     if (!closing) {
       outcome.status =
-          m_transport->Transact(request.header, request.pdu, outcome.words, m_nTimeoutMs, m_wakeFd.Get());
+          request.bSent
+              ? m_transport->Finish(request.header, outcome.words, m_nTimeoutMs, m_wakeFd.Get())
+              : m_transport->Transact(request.header, request.pdu, outcome.words, m_nTimeoutMs, m_wakeFd.Get());
     }
     if (outcome.status != 0) outcome.words.clear();
     Complete(std::move(outcome));

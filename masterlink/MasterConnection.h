@@ -42,6 +42,7 @@ class CMasterConnection {
   struct Request {
     ModbusRequestHeader header;
     std::vector<uint8_t> pdu;
+    bool bSent;  // already on the line: the worker only finishes it
   };
   struct Outcome {
     ModbusRequestHeader header;

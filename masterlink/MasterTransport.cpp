@@ -112,19 +112,45 @@ class CSerialTransport : public CMasterTransport {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // A late reply to an earlier request must not be taken for this one.
     ::tcflush(m_fd.Get(), TCIFLUSH);
-    int32_t status;
-    if (m_framing == SerialFraming::Rtu) {
-      const std::vector<uint8_t> frame = modbuswire::BuildRtuFrame(header.nSlaveId, pdu);
-      status = WriteAll(m_fd.Get(), frame.data(), frame.size(), false, wakeFd, deadline);
-    } else {
-      std::vector<uint8_t> bytes;
-      bytes.push_back(header.nSlaveId);
-      bytes.insert(bytes.end(), pdu.begin(), pdu.end());
-      const std::string line = modbuswire::EncodeAsciiFrame(bytes);
-      status = WriteAll(m_fd.Get(), reinterpret_cast<const uint8_t*>(line.data()), line.size(), false,
-                        wakeFd, deadline);
-    }
+    const std::vector<uint8_t> frame = Frame(header, pdu);
+    const int32_t status = WriteAll(m_fd.Get(), frame.data(), frame.size(), false, wakeFd, deadline);
     if (status != 0) return status;
+    return AfterSending(header, words, wakeFd, deadline);
+  }
+
+  bool TrySendNow(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) override {
+    // A broadcast ends by draining the line, which may take a while.
+    if (header.nSlaveId == 0) return false;
+    ::tcflush(m_fd.Get(), TCIFLUSH);
+    const std::vector<uint8_t> frame = Frame(header, pdu);
+    const ssize_t n = ::write(m_fd.Get(), frame.data(), frame.size());
+    if (n <= 0) return false;
+    m_unsent.assign(frame.begin() + n, frame.end());
+    return true;
+  }
+
+  int32_t Finish(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int timeoutMs,
+                 int wakeFd) override {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::vector<uint8_t> rest = std::move(m_unsent);
+    m_unsent.clear();
+    const int32_t status = WriteAll(m_fd.Get(), rest.data(), rest.size(), false, wakeFd, deadline);
+    if (status != 0) return status;
+    return AfterSending(header, words, wakeFd, deadline);
+  }
+
+ private:
+  std::vector<uint8_t> Frame(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) const {
+    if (m_framing == SerialFraming::Rtu) return modbuswire::BuildRtuFrame(header.nSlaveId, pdu);
+    std::vector<uint8_t> bytes;
+    bytes.push_back(header.nSlaveId);
+    bytes.insert(bytes.end(), pdu.begin(), pdu.end());
+    const std::string line = modbuswire::EncodeAsciiFrame(bytes);
+    return std::vector<uint8_t>(line.begin(), line.end());
+  }
+
+  int32_t AfterSending(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int wakeFd,
+                       Clock::time_point deadline) {
     if (header.nSlaveId == 0) {
       // Broadcast: no slave answers. Let the frame leave the port first.
       ::tcdrain(m_fd.Get());
@@ -134,7 +160,6 @@ class CSerialTransport : public CMasterTransport {
                                            : ReceiveAscii(header, words, wakeFd, deadline);
   }
 
- private:
   int32_t ReceiveRtu(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int wakeFd,
                      Clock::time_point deadline) {
     std::vector<uint8_t> frame;
@@ -208,6 +233,7 @@ class CSerialTransport : public CMasterTransport {
   UniqueFd m_fd;
   SerialFraming m_framing;
   int m_silenceMs = 20;
+  std::vector<uint8_t> m_unsent;  // what TrySendNow could not write at once
 };
 
 speed_t StandardSpeed(uint32_t baud) {
@@ -264,12 +290,39 @@ class CTcpTransport : public CMasterTransport {
       if (!m_fd.IsValid()) return MLERR_CONNECTION_LOST;
       if (m_linkChanged) m_linkChanged(true);
     }
-    const uint16_t transaction = ++m_nTransaction;
-    const std::vector<uint8_t> frame = modbuswire::BuildMbapFrame(transaction, 0, header.nSlaveId, pdu);
-    int32_t status = WriteAll(m_fd.Get(), frame.data(), frame.size(), true, wakeFd, deadline);
+    m_nSent = ++m_nTransaction;
+    const std::vector<uint8_t> frame = modbuswire::BuildMbapFrame(m_nSent, 0, header.nSlaveId, pdu);
+    const int32_t status = WriteAll(m_fd.Get(), frame.data(), frame.size(), true, wakeFd, deadline);
     if (status != 0) return Drop(status);
     if (header.nSlaveId == 0) return 0;
-    return Receive(header, transaction, words, wakeFd, deadline);
+    return Receive(header, m_nSent, words, wakeFd, deadline);
+  }
+
+  bool TrySendNow(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) override {
+    // Connecting may wait, and a dropped link is announced: both are the
+    // worker's business. So are stray bytes waiting to be discarded.
+    if (!m_fd.IsValid()) return false;
+    uint8_t probe;
+    const ssize_t waiting = ::recv(m_fd.Get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (!(waiting < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) return false;
+    const uint16_t transaction = static_cast<uint16_t>(m_nTransaction + 1);
+    const std::vector<uint8_t> frame = modbuswire::BuildMbapFrame(transaction, 0, header.nSlaveId, pdu);
+    const ssize_t n = ::send(m_fd.Get(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) return false;
+    m_nSent = m_nTransaction = transaction;
+    m_unsent.assign(frame.begin() + n, frame.end());
+    return true;
+  }
+
+  int32_t Finish(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int timeoutMs,
+                 int wakeFd) override {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::vector<uint8_t> rest = std::move(m_unsent);
+    m_unsent.clear();
+    const int32_t status = WriteAll(m_fd.Get(), rest.data(), rest.size(), true, wakeFd, deadline);
+    if (status != 0) return Drop(status);
+    if (header.nSlaveId == 0) return 0;
+    return Receive(header, m_nSent, words, wakeFd, deadline);
   }
 
  private:
@@ -334,6 +387,8 @@ class CTcpTransport : public CMasterTransport {
   uint32_t m_nAddress;
   uint16_t m_nPort;
   uint16_t m_nTransaction = 0;
+  uint16_t m_nSent = 0;            // transaction id of the request on its way
+  std::vector<uint8_t> m_unsent;   // what TrySendNow could not write at once
   std::function<void(bool)> m_linkChanged;
 };
 

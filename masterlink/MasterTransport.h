@@ -43,11 +43,21 @@ class UniqueFd {
 class CMasterTransport {
  public:
   virtual ~CMasterTransport() = default;
+
   // Sends the request data unit and waits up to timeoutMs for its reply.
   // Returns 0 (with the read values in `words`) or a failure code. When
   // `wakeFd` turns readable the transaction ends with MLERR_CONNECTION_LOST.
   virtual int32_t Transact(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu,
                            std::vector<uint16_t>& words, int timeoutMs, int wakeFd) = 0;
+
+  // Puts the request on the line at once, from the caller's thread, when
+  // that needs no waiting: true when it has gone out (or its rest waits for
+  // Finish), false when nothing was sent and Transact must do it all. Saves
+  // the hand-over to the worker before the request leaves.
+  virtual bool TrySendNow(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) = 0;
+  // The rest of a transaction started by TrySendNow.
+  virtual int32_t Finish(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int timeoutMs,
+                         int wakeFd) = 0;
 };
 
 enum class SerialFraming { Rtu, Ascii };

@@ -52,6 +52,12 @@ class SlavelinkSerial : public ::testing::TestWithParam<bool> {
     const SlavePortSettings slave{38400, 8, 0, 0, 0, 0, 0, 0};
     m_hSlave = OpenConnection(nullptr, 2, ascii ? 0 : 1, 101, &slave);
     ASSERT_NE(m_hSlave, -1);
+    // A request sent before socat relays or before the slave has flushed its
+    // freshly opened port is lost; wait until the line carries.
+    for (int i = 0; i < 10; ++i) {
+      if (Transact(m_window, m_hMaster, 3, 3, 1, 1).status == 0) break;
+    }
+    m_nBefore = m_window.Count(kRspMessage);
   }
   void TearDown() override {
     if (m_hMaster != -1) CloseMasterConnection(m_hMaster);
@@ -71,6 +77,7 @@ class SlavelinkSerial : public ::testing::TestWithParam<bool> {
   uint16_t m_coils[40] = {};
   int32_t m_hHolding = 0, m_hCoils = 0;
   int32_t m_hMaster = -1, m_hSlave = -1;
+  size_t m_nBefore = 0;
 };
 
 TEST_P(SlavelinkSerial, ReadsWritesAndASilentSlaveId) {
@@ -97,7 +104,7 @@ TEST_P(SlavelinkSerial, ReadsWritesAndASilentSlaveId) {
   EXPECT_GE(out.elapsedMs, 950);
   EXPECT_EQ(Transact(m_window, m_hMaster, 3, 3, 1, 1).words, std::vector<uint16_t>{7000});
   ::usleep(100000);
-  EXPECT_EQ(m_window.Count(kRspMessage), 7u);
+  EXPECT_EQ(m_window.Count(kRspMessage), m_nBefore + 7);
 }
 
 INSTANTIATE_TEST_SUITE_P(Framing, SlavelinkSerial, ::testing::Values(false, true),

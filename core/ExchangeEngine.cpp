@@ -25,10 +25,11 @@ void StoreWord(uint16_t& word, uint16_t value) {
 }
 
 // The word of a point the block holds, and whether it is current: "LOCAL"
-// words always are, polled ones while the block's last poll succeeded.
+// words always are, polled ones once a reply has filled them and while the
+// block's last poll succeeded.
 bool ReadBlockWord(const CModbusDataBlock& block, uint16_t address, uint16_t& word) {
   word = LoadWord(block.m_pData[address - block.m_nStartAddress]);
-  return block.IsLocal() || block.m_nStatus == 0;
+  return block.IsLocal() || (block.m_nStatus == 0 && block.m_bPolled);
 }
 
 // The tag's location without building a string on every tick.

@@ -105,5 +105,6 @@ bool CModbusDataBlock::Merge(std::string_view location, uint8_t slave, uint8_t p
   if (lent) Retired().Retire(std::move(grown));
   m_nStartAddress = static_cast<uint16_t>(newStart);
   m_nCount = static_cast<uint16_t>(newCount);
+  m_bPolled = false;
   return true;
 }

@@ -59,6 +59,11 @@ class CModbusDataBlock {
   // 0 = the buffer holds fresh values; kStatusNoConnection; anything else is
   // the failure code of the Modbus master library.
   int32_t m_nStatus = 0;
+  // A polled block's words are only worth reading once a poll reply has filled
+  // them: until then they are the zeros of creation (or, after growing, of the
+  // new points), not values of the plant. Set by a successful read reply,
+  // cleared when a remote block is created or grows.
+  bool m_bPolled = false;
   std::string m_strLocation;
   uint8_t m_nSlaveId = 0;
   uint8_t m_nPointType = 0;

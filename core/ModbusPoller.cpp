@@ -104,6 +104,9 @@ void CModbusPoller::OnModbusResponse() {
     const size_t offset = static_cast<size_t>(header.nAddress - block->m_nStartAddress);
     const size_t count = std::min<size_t>(header.nCount, kResponseWords);
     std::copy_n(words, count, block->m_pData.get() + offset);
+    // A reply for only part of a block that grew meanwhile leaves the new
+    // points unpolled; the whole block is asked for again next cycle.
+    block->m_bPolled = offset == 0 && count >= block->m_nCount;
   }
 
   const auto& blocks = m_app.m_dataBlocks;

@@ -171,10 +171,17 @@ TEST_F(Engine, AClosedMasterConnectionTurnsItsTagsBadOnEveryTick) {
   CountingBlock("Bad");
   CExchangeTag& tag = ModbusTag("Comm2.HR", CExchangeTag::kSourceComm,
                                 CExchangeTag::kHoldingRegister, 3, CExchangeTag::kInteger, "Bad");
+  // Before any reply the block's zeros are not plant values.
+  app.RefreshAllTags();
+  EXPECT_EQ(tag.m_nQuality, 0u);
+  EXPECT_EQ(Runs("Bad"), 1);
+
+  // A poll reply fills the block.
   Word(tag) = 4;
+  BlockOf(tag).m_bPolled = true;
   app.RefreshAllTags();
   ASSERT_EQ(tag.m_nQuality, 0xC0u);
-  ASSERT_EQ(Runs("Bad"), 1);
+  ASSERT_EQ(Runs("Bad"), 2);
 
   // The poll chain marks the blocks of a location without a connection.
   BlockOf(tag).m_nStatus = CModbusDataBlock::kStatusNoConnection;
@@ -182,7 +189,7 @@ TEST_F(Engine, AClosedMasterConnectionTurnsItsTagsBadOnEveryTick) {
     app.RefreshAllTags();
     EXPECT_EQ(tag.m_nQuality, 0u);
     EXPECT_EQ(Item(tag).quality, 0);
-    EXPECT_EQ(Runs("Bad"), 1 + tick);
+    EXPECT_EQ(Runs("Bad"), 2 + tick);
   }
   EXPECT_EQ(tag.m_value->iVal, 4) << "the last polled words stay";
 
@@ -191,7 +198,12 @@ TEST_F(Engine, AClosedMasterConnectionTurnsItsTagsBadOnEveryTick) {
   app.RefreshAllTags();
   app.RefreshAllTags();
   EXPECT_EQ(tag.m_nQuality, 0xC0u);
-  EXPECT_EQ(Runs("Bad"), 5);
+  EXPECT_EQ(Runs("Bad"), 6);
+
+  // The block grows for a new point: its words wait for the next reply again.
+  ASSERT_TRUE(app.AddDataBlock("COMM2", 1, CExchangeTag::kHoldingRegister, 20, 1));
+  app.RefreshAllTags();
+  EXPECT_EQ(tag.m_nQuality, 0u);
 }
 
 TEST_F(Engine, APointNoBlockHoldsKeepsItsValueAndTurnsBad) {

@@ -207,7 +207,8 @@ void CScriptedTcpServer::Run() {
         ++m_accepted;
       }
     }
-    for (size_t i = 0; i < clients.size(); ++i) {
+    // A client accepted just now is not in this round's poll set.
+    for (size_t i = 0; i < clients.size() && i + 2 < fds.size(); ++i) {
       if (!fds[i + 2].revents) continue;
       uint8_t chunk[512];
       const ssize_t n = ::recv(clients[i], chunk, sizeof chunk, 0);

@@ -39,13 +39,17 @@ void CMasterConnection::Notify(UINT message, LPARAM lParam) {
 int32_t CMasterConnection::Submit(const ModbusRequestHeader& header, const uint16_t* data) {
   if (const int32_t invalid = ValidateRequest(header); invalid != 0) return invalid;
   if ((header.nFunction == 15 || header.nFunction == 16) && data == nullptr) return MLERR_BAD_REQUEST;
-  std::lock_guard lock(m_mutex);
-  if (m_bClosing) return MLERR_NOT_CONNECTED;
-  if (m_request) return MLERR_BUSY;
-  std::vector<uint8_t> pdu = BuildRequestPdu(header, data);
-  // The worker is idle here: nothing else touches the transport.
-  const bool sent = m_transport->TrySendNow(header, pdu);
-  m_request = Request{header, std::move(pdu), sent};
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_bClosing) return MLERR_NOT_CONNECTED;
+    if (m_request) return MLERR_BUSY;
+    std::vector<uint8_t> pdu = BuildRequestPdu(header, data);
+    // The worker is idle here, so nothing else touches the transport. Held
+    // under the lock, TrySendNow must not post messages of its own.
+    const bool sent = m_transport->TrySendNow(header, pdu);
+    m_request = Request{header, std::move(pdu), sent};
+  }
+  // Outside the lock: the worker need not wake only to wait for it.
   m_wakeWorker.notify_one();
   return 0;
 }

@@ -2,7 +2,7 @@
 // request being carried out and the outcomes not yet taken by MODBUSResponse.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -43,6 +43,7 @@ class CMasterConnection {
     ModbusRequestHeader header;
     std::vector<uint8_t> pdu;
     bool bSent;  // already on the line: the worker only finishes it
+    std::chrono::steady_clock::time_point deadline;
   };
   struct Outcome {
     ModbusRequestHeader header;
@@ -51,15 +52,27 @@ class CMasterConnection {
   };
 
   void Run();
+  // Sleeps until a request, a reply, the time-out or the close needs the
+  // worker; handles stray input between requests.
+  void WaitForWork();
   void Complete(Outcome outcome);
 
   const int32_t m_hConnection;
   const int m_nTimeoutMs;
   std::unique_ptr<CMasterTransport> m_transport;
-  UniqueFd m_wakeFd;  // eventfd: readable once the connection is closing
+  // The worker sleeps in poll() on the line and on these: readable once the
+  // connection is closing; a request the caller could not send itself; the
+  // time-out of a request the caller did send. So a request that went out
+  // at once costs the worker a single wake-up, when its reply arrives.
+  UniqueFd m_wakeFd;
+  UniqueFd m_requestFd;
+  UniqueFd m_timerFd;
+  // Worker only: the idle line reported a hang-up (a serial device gone, a
+  // terminal without its other end). It is left out of the idle wait until
+  // the next request, or the wait would spin.
+  bool m_bIdleLineHungUp = false;
 
   mutable std::mutex m_mutex;
-  std::condition_variable m_wakeWorker;
   std::optional<Request> m_request;  // accepted, not yet completed
   std::deque<Outcome> m_outcomes;
   bool m_bClosing = false;

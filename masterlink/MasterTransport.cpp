@@ -230,6 +230,17 @@ class CSerialTransport : public CMasterTransport {
     return DecodeReplyPdu(header, std::span<const uint8_t>(bytes.data() + 1, bytes.size() - 1), words);
   }
 
+ public:
+  int IoFd() const override { return m_fd.Get(); }
+
+  bool DrainIdle() override {
+    uint8_t chunk[256];
+    while (ReadSome(m_fd.Get(), chunk, sizeof chunk, false) > 0) {
+    }
+    return false;
+  }
+
+ private:
   UniqueFd m_fd;
   SerialFraming m_framing;
   int m_silenceMs = 20;
@@ -300,8 +311,9 @@ class CTcpTransport : public CMasterTransport {
 
   bool TrySendNow(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) override {
     // Connecting may wait, and a dropped link is announced: both are the
-    // worker's business. So are stray bytes waiting to be discarded.
-    if (!m_fd.IsValid()) return false;
+    // worker's business. So are stray bytes waiting to be discarded, and a
+    // broadcast, which no reply would ever wake the worker for.
+    if (!m_fd.IsValid() || header.nSlaveId == 0) return false;
     uint8_t probe;
     const ssize_t waiting = ::recv(m_fd.Get(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (!(waiting < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) return false;
@@ -383,6 +395,26 @@ class CTcpTransport : public CMasterTransport {
     return status;
   }
 
+ public:
+  int IoFd() const override { return m_fd.Get(); }
+
+  bool DrainIdle() override {
+    for (;;) {
+      uint8_t chunk[512];
+      const ssize_t n = ::recv(m_fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+      m_fd.Reset();
+      return true;
+    }
+  }
+
+  void AnnounceLinkDown() override {
+    if (m_linkChanged) m_linkChanged(false);
+  }
+
+ private:
   UniqueFd m_fd;
   uint32_t m_nAddress;
   uint16_t m_nPort;

@@ -58,6 +58,14 @@ class CMasterTransport {
   // The rest of a transaction started by TrySendNow.
   virtual int32_t Finish(const ModbusRequestHeader& header, std::vector<uint16_t>& words, int timeoutMs,
                          int wakeFd) = 0;
+
+  // The descriptor replies arrive on; -1 while there is none.
+  virtual int IoFd() const = 0;
+  // Between requests, when IoFd() turned readable: discards stray bytes.
+  // True when the line has gone (the descriptor is closed then); the caller
+  // calls AnnounceLinkDown once it holds no lock.
+  virtual bool DrainIdle() = 0;
+  virtual void AnnounceLinkDown() {}
 };
 
 enum class SerialFraming { Rtu, Ascii };

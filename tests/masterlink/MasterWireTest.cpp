@@ -2,6 +2,7 @@
 // end this test plays byte for byte, and a Modbus/TCP peer on loopback.
 // Every accepted request must end in exactly one response message.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -180,6 +181,27 @@ TEST_F(SerialMasterTest, OneRequestAtATimeAndClosingStillAnswers) {
   EXPECT_EQ(m_window.Count(kRspMessage), 1u);
   EXPECT_EQ(m_window.Messages()[0].wParam, static_cast<WPARAM>(m_handle));
   m_handle = -1;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(SerialMasterTest, ALineThatHungUpNeitherSpinsNorHangsRequests) {
+  Open(false, 200);
+  ::close(m_pty.master);
+  ::close(m_pty.slaveKeepAlive);
+  m_pty.master = m_pty.slaveKeepAlive = -1;
+  const double before = CpuSeconds();
+  ::usleep(300000);
+  EXPECT_LT(CpuSeconds() - before, 0.15) << "the idle worker must sleep";
+  const Outcome out = Transact(m_window, m_handle, 1, 3, 1, 1);
+  EXPECT_EQ(out.accepted, 0);
+  EXPECT_NE(out.status, 0);
+  EXPECT_NE(out.status, -1) << "the request's message came";
 }
 
 TEST_F(SerialMasterTest, RequestsTheProtocolCannotCarryAreRefusedWithoutAMessage) {

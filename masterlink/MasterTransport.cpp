@@ -139,6 +139,15 @@ class CSerialTransport : public CMasterTransport {
     return AfterSending(header, words, wakeFd, deadline);
   }
 
+  int IoFd() const override { return m_fd.Get(); }
+
+  bool DrainIdle() override {
+    uint8_t chunk[256];
+    while (ReadSome(m_fd.Get(), chunk, sizeof chunk, false) > 0) {
+    }
+    return false;
+  }
+
  private:
   std::vector<uint8_t> Frame(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu) const {
     if (m_framing == SerialFraming::Rtu) return modbuswire::BuildRtuFrame(header.nSlaveId, pdu);
@@ -230,17 +239,6 @@ class CSerialTransport : public CMasterTransport {
     return DecodeReplyPdu(header, std::span<const uint8_t>(bytes.data() + 1, bytes.size() - 1), words);
   }
 
- public:
-  int IoFd() const override { return m_fd.Get(); }
-
-  bool DrainIdle() override {
-    uint8_t chunk[256];
-    while (ReadSome(m_fd.Get(), chunk, sizeof chunk, false) > 0) {
-    }
-    return false;
-  }
-
- private:
   UniqueFd m_fd;
   SerialFraming m_framing;
   int m_silenceMs = 20;
@@ -337,6 +335,24 @@ class CTcpTransport : public CMasterTransport {
     return Receive(header, m_nSent, words, wakeFd, deadline);
   }
 
+  int IoFd() const override { return m_fd.Get(); }
+
+  bool DrainIdle() override {
+    for (;;) {
+      uint8_t chunk[512];
+      const ssize_t n = ::recv(m_fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+      m_fd.Reset();
+      return true;
+    }
+  }
+
+  void AnnounceLinkDown() override {
+    if (m_linkChanged) m_linkChanged(false);
+  }
+
  private:
   int32_t Receive(const ModbusRequestHeader& header, uint16_t transaction, std::vector<uint16_t>& words,
                   int wakeFd, Clock::time_point deadline) {
@@ -395,26 +411,6 @@ class CTcpTransport : public CMasterTransport {
     return status;
   }
 
- public:
-  int IoFd() const override { return m_fd.Get(); }
-
-  bool DrainIdle() override {
-    for (;;) {
-      uint8_t chunk[512];
-      const ssize_t n = ::recv(m_fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
-      if (n > 0) continue;
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-      m_fd.Reset();
-      return true;
-    }
-  }
-
-  void AnnounceLinkDown() override {
-    if (m_linkChanged) m_linkChanged(false);
-  }
-
- private:
   UniqueFd m_fd;
   uint32_t m_nAddress;
   uint16_t m_nPort;

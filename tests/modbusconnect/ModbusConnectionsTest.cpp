@@ -95,16 +95,6 @@ TEST_F(TcpMasterConnect, DottedAddressConnectsAndHooksTheMainWindow) {
   m_app.m_tcpMasters[3].hMaster = -1;
 }
 
-TEST_F(TcpMasterConnect, FailuresAreToldWithTheirFixedTexts) {
-  m_app.m_tcpMasters[0] = TcpMasterSlot{-1, "no-such-host.invalid", 502};
-  EXPECT_FALSE(ConnectTcpMaster(m_app, 0));
-  m_app.m_tcpMasters[0] = TcpMasterSlot{-1, "127.0.0.1", UnusedPort()};
-  EXPECT_FALSE(ConnectTcpMaster(m_app, 0));
-  EXPECT_EQ(m_app.m_tcpMasters[0].hMaster, -1);
-  EXPECT_EQ(m_host.m_messages,
-            (std::vector<std::string>{"Invalid IP Address", "modbus/TCP Connection Failed"}));
-}
-
 TEST_F(TcpMasterConnect, PortBeyondSixteenBitsIsNotCutToAnotherPort) {
   CLoopbackListener listener;
   // Cut to 16 bits this would be the listener's port.
@@ -169,24 +159,6 @@ TEST(ModbusConnections, TcpSlaveListensOnTheStoredPortOnce) {
   }
   EXPECT_TRUE(connected);
   CloseSlaveConnection(8050);
-}
-
-TEST(ModbusConnections, EnablingFollowsThePortsAndSlots) {
-  CPlexmarApp app;
-  app.m_comm[2].hSlave = 5;  // COMM3 open as slave
-  EXPECT_FALSE(IsCommPortFree(app, 3));
-  EXPECT_TRUE(IsCommPortFree(app, 4));
-  app.m_comm[3].hMaster = 6;
-  EXPECT_FALSE(IsCommPortFree(app, 4));
-  EXPECT_FALSE(IsCommPortFree(app, 0));
-  EXPECT_FALSE(IsCommPortFree(app, 10));
-
-  EXPECT_EQ(FirstFreeTcpMasterSlot(app), 0);
-  for (auto& slot : app.m_tcpMasters) slot.hMaster = 1;
-  app.m_tcpMasters[7].hMaster = -1;
-  EXPECT_EQ(FirstFreeTcpMasterSlot(app), 7);
-  app.m_tcpMasters[7].hMaster = 1;
-  EXPECT_EQ(FirstFreeTcpMasterSlot(app), -1);
 }
 
 }  // namespace

@@ -13,10 +13,10 @@ void CLogicBlock::Serialize(CArchive& ar) {
     for (auto& entry : m_entries) entry->Serialize(ar);
     return;
   }
-  // An entry record holds at least eight one-byte string lengths and two
+  // An entry record holds at least seven one-byte string lengths and two
   // int32s, so a count the remaining bytes cannot hold is a damaged file,
   // refused before anything is allocated.
-  const int32_t count = ar.ReadCount(8 + 2 * 4);
+  const int32_t count = ar.ReadCount(7 + 2 * 4);
   std::vector<std::unique_ptr<CLogicEntry>> entries;
   entries.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {

@@ -95,6 +95,20 @@ TEST(LogicRecord, EveryEntryStoresItsNineFieldsWhateverItsKind) {
   EXPECT_EQ(Store(loaded), stored);
 }
 
+TEST(LogicRecord, EntriesWithEveryTextEmptyLoadBack) {
+  // Seven empty texts and two integers: 15 bytes, the smallest entry record.
+  CLogicBlock block;
+  for (int i = 0; i < 6; ++i) block.m_entries.push_back(E(1, 0));
+  const Bytes stored = Store(block);
+  ASSERT_EQ(stored.size(), 1u + 4u + 6u * 15u);
+
+  CLogicBlock loaded;
+  CArchive ar(stored);
+  ASSERT_NO_THROW(loaded.Serialize(ar));
+  EXPECT_EQ(ar.Remaining(), 0u);
+  EXPECT_EQ(loaded.m_entries.size(), 6u);
+}
+
 TEST(LogicRecord, DamagedRecordsThrowAndKeepTheOldEntries) {
   CLogicBlock block;
   block.m_strName = "B";

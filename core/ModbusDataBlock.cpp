@@ -1,6 +1,7 @@
 #include "core/ModbusDataBlock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -100,7 +101,8 @@ bool CModbusDataBlock::Merge(std::string_view location, uint8_t slave, uint8_t p
   const bool lent = m_hSlaveBlock != -1;
   ReleaseSlaveBlock();
   const int32_t shift = m_nStartAddress - newStart;
-  for (int32_t i = 0; i < m_nCount; ++i) grown[shift + i] = m_pData[i];
+  for (int32_t i = 0; i < m_nCount; ++i)
+    grown[shift + i] = std::atomic_ref<uint16_t>(m_pData[i]).load(std::memory_order_relaxed);
   std::swap(m_pData, grown);
   if (lent) Retired().Retire(std::move(grown));
   m_nStartAddress = static_cast<uint16_t>(newStart);

@@ -2,7 +2,9 @@
 // the tick uses, and lending "LOCAL" buffers to the slave library.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "core/ExchangeTag.h"
 #include "core/ModbusDataBlock.h"
@@ -174,6 +176,28 @@ TEST_F(DataBlocks, GrowingALentBlockWithdrawsItBeforeFreeingTheBuffer) {
   app.DefineLocalBlocks();
   EXPECT_EQ(doubles::Slave().removed, std::vector<int32_t>{1});
   EXPECT_EQ(doubles::Slave().definedBuffers.back(), Block(0).m_pData.get());
+}
+
+TEST_F(DataBlocks, GrowingALentBlockWhileTheLibraryStoresIntoIt) {
+  app.AddDataBlock("LOCAL", 1, 3, 10, 1);
+  app.DefineLocalBlocks();
+  uint16_t* lent = Block(0).m_pData.get();
+
+  // A library thread serving a remote master keeps storing whole words into
+  // the buffer while the block is withdrawn and copied into its new one (the
+  // thread sanitizer build checks that the copy takes the words as whole
+  // words too).
+  std::atomic<bool> stop{false};
+  std::thread library([&] {
+    for (uint16_t n = 1; !stop.load(); n += 2) std::atomic_ref<uint16_t>(lent[0]).store(n);  // odd, never 0
+  });
+  while (std::atomic_ref<uint16_t>(lent[0]).load() == 0) std::this_thread::yield();
+  for (uint16_t address = 11; address <= 40; ++address) app.AddDataBlock("LOCAL", 1, 3, address, 1);
+  stop = true;
+  library.join();
+
+  EXPECT_EQ(Block(0).m_nCount, 31);
+  EXPECT_NE(std::atomic_ref<uint16_t>(Block(0).m_pData[0]).load(), 0);
 }
 
 TEST_F(DataBlocks, RebuildOffersEveryModbusTagThenLends) {

@@ -269,12 +269,13 @@ namespace {
 // Appends printf-formatted text, cut so that `out` never exceeds `limit`.
 template <class... Args>
 void AppendFormat(std::string& out, size_t limit, const char* format, Args... args) {
-  char piece[128];
-  const int n = std::snprintf(piece, sizeof(piece), format, args...);
-  if (n <= 0) return;
-  const size_t length = std::min(static_cast<size_t>(n), sizeof(piece) - 1);
   if (out.size() >= limit) return;
-  out.append(piece, std::min(length, limit - out.size()));
+  // A double can print as over 300 digits: measure before formatting.
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  if (n <= 0) return;
+  std::string piece(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(piece.data(), piece.size(), format, args...);
+  out.append(piece.data(), std::min(static_cast<size_t>(n), limit - out.size()));
 }
 
 // Cuts text to at most `limit` bytes without splitting a UTF-8 sequence.

@@ -261,6 +261,12 @@ TEST(FormatValue, EveryType) {
   }
   v.vt = VT_DATE;
   EXPECT_EQ(FormatValue(v), "");
+
+  // A number longer than the buffer is cut at the buffer, not before.
+  const std::string huge = FormatValue(MakeVariantR8(1e300), 200);
+  EXPECT_EQ(huge.size(), 199u);
+  EXPECT_EQ(huge.substr(0, 4), "1000");
+  EXPECT_EQ(FormatValue(MakeVariantR4(-3.0e38f), 200).size(), 44u);  // "%5.2f " of 39 digits
 }
 
 TEST(FormatValue, ArraysEndInACommaOrEtcAndNeverOverrunTheBuffer) {

@@ -1,7 +1,6 @@
 #include "masterlink/MasterTransport.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,11 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 
 #include "masterlink/MasterPdu.h"
-#include "masterlink/SerialBaud.h"
 #include "platform/modbuswire.h"
+#include "platform/serialport.h"
 
 namespace masterlink {
 
@@ -106,6 +104,7 @@ class CSerialTransport : public CMasterTransport {
     const uint32_t charMicros = baud ? 11000000u / baud : 1000u;
     m_silenceMs = std::max(20, static_cast<int>(4 * charMicros / 1000 + 1));
   }
+  ~CSerialTransport() override { serialport::ReleaseLine(m_fd.Get()); }
 
   int32_t Transact(const ModbusRequestHeader& header, const std::vector<uint8_t>& pdu,
                    std::vector<uint16_t>& words, int timeoutMs, int wakeFd) override {
@@ -244,24 +243,6 @@ class CSerialTransport : public CMasterTransport {
   int m_silenceMs = 20;
   std::vector<uint8_t> m_unsent;  // what TrySendNow could not write at once
 };
-
-speed_t StandardSpeed(uint32_t baud) {
-  switch (baud) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B0;
-  }
-}
 
 // ---- Modbus/TCP ---------------------------------------------------------------
 
@@ -422,39 +403,22 @@ class CTcpTransport : public CMasterTransport {
 
 }  // namespace
 
-std::string SerialDevicePath(int port) {
-  const std::string name = "PLEXMAR_COM" + std::to_string(port);
-  if (const char* path = std::getenv(name.c_str()); path != nullptr && *path != '\0') return path;
-  return "/dev/ttyS" + std::to_string(port - 1);
-}
-
 std::unique_ptr<CMasterTransport> OpenSerialTransport(int port, SerialFraming framing,
                                                       const MasterPortSettings& settings) {
-  UniqueFd fd(::open(SerialDevicePath(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(serialport::OpenDevice(serialport::DevicePath(port)));
   if (!fd.IsValid()) return nullptr;
-  termios tio{};
-  if (::tcgetattr(fd.Get(), &tio) != 0) return nullptr;
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  tio.c_cflag |= settings.byDataBits == 7 ? CS7 : CS8;
-  switch (settings.byParity) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+  // Not shared: a second master or another program on the line would take
+  // each other's replies.
+  if (!serialport::ClaimLine(fd.Get())) return nullptr;
+  serialport::LineSettings line;
+  line.baudRate = settings.dwBaudRate;
+  line.dataBits = settings.byDataBits;
+  line.parity = settings.byParity;
+  line.stopBits = settings.byStopBits;
+  if (!serialport::ConfigureLine(fd.Get(), line)) {
+    serialport::ReleaseLine(fd.Get());
+    return nullptr;
   }
-  // The line has no one-and-a-half stop bits setting here; two is the safe side.
-  if (settings.byStopBits != 0) tio.c_cflag |= CSTOPB;
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  const speed_t speed = StandardSpeed(settings.dwBaudRate);
-  ::cfsetispeed(&tio, speed == B0 ? B9600 : speed);
-  ::cfsetospeed(&tio, speed == B0 ? B9600 : speed);
-  if (::tcsetattr(fd.Get(), TCSANOW, &tio) != 0) return nullptr;
-  // Rates such as 14400 or 56000 have no speed constant; ask the driver for them directly.
-  if (speed == B0 && !SetCustomBaudRate(fd.Get(), settings.dwBaudRate)) return nullptr;
   ::tcflush(fd.Get(), TCIOFLUSH);
   return std::make_unique<CSerialTransport>(std::move(fd), framing, settings.dwBaudRate);
 }

@@ -70,9 +70,6 @@ class CMasterTransport {
 
 enum class SerialFraming { Rtu, Ascii };
 
-// The device behind COMn: $PLEXMAR_COMn when set, else /dev/ttyS<n-1>.
-std::string SerialDevicePath(int port);
-
 // Opens and configures the port; null when the device cannot be opened or
 // does not take the settings.
 std::unique_ptr<CMasterTransport> OpenSerialTransport(int port, SerialFraming framing,

@@ -3,15 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/serialport.h"
 #include "slavelink/RequestProcessor.h"
 
 namespace slavelink {
@@ -21,117 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-speed_t StandardSpeed(uint32_t baud) {
-  switch (baud) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    default: return 0;
-  }
-}
-
-// The kernel's termios2, for rates termios has no constant for (14400,
-// 56000, 128000 ...). Declared here because <asm/termbits.h> clashes with
-// <termios.h>.
-struct KernelTermios2 {
-  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
-  cc_t c_line;
-  cc_t c_cc[19];
-  speed_t c_ispeed, c_ospeed;
-};
-constexpr unsigned long kTcGets2 = _IOR('T', 0x2A, KernelTermios2);
-constexpr unsigned long kTcSets2 = _IOW('T', 0x2B, KernelTermios2);
-constexpr tcflag_t kBother = 0010000;
-
-bool SetCustomSpeed(int fd, uint32_t baud) {
-  KernelTermios2 tio;
-  if (ioctl(fd, kTcGets2, &tio) != 0) return false;
-  tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
-  tio.c_cflag |= kBother;
-  tio.c_ispeed = baud;
-  tio.c_ospeed = baud;
-  return ioctl(fd, kTcSets2, &tio) == 0;
-}
-
-bool ConfigurePort(int fd, const SlavePortSettings& settings) {
-  termios tio{};
-  if (tcgetattr(fd, &tio) != 0) return false;
-  cfmakeraw(&tio);  // binary: no line editing, no translation, no echo
-  tio.c_cflag |= CLOCAL | CREAD;
-
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-  switch (settings.dataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return false;
-  }
-
-  tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
-  tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | PARMRK);
-  switch (settings.parity) {
-    case 0: break;
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: return false;
-  }
-  if (settings.parity != 0) tio.c_iflag |= INPCK;
-
-  // Linux has no one-and-a-half stop bits; the nearest is two.
-  switch (settings.stopBits) {
-    case 0: tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
-    case 1:
-    case 2: tio.c_cflag |= CSTOPB; break;
-    default: return false;
-  }
-
-  // Output waits for CTS; there is no DSR output flow control on Linux.
-  if (settings.ctsFlow & 1) {
-    tio.c_cflag |= CRTSCTS;
-  } else {
-    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  }
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-
-  const speed_t speed = StandardSpeed(settings.baudRate);
-  const bool custom = speed == 0;
-  if (cfsetispeed(&tio, custom ? B38400 : speed) != 0 || cfsetospeed(&tio, custom ? B38400 : speed) != 0) {
-    return false;
-  }
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-  if (custom && (settings.baudRate == 0 || !SetCustomSpeed(fd, settings.baudRate))) return false;
-
-  // DTR on while open; a pseudo-terminal has no modem lines, which is fine.
-  int dtr = TIOCM_DTR;
-  ioctl(fd, TIOCMBIS, &dtr);
-  return true;
-}
 
 }  // namespace
 
@@ -143,14 +31,6 @@ uint32_t GapForBaudRate(uint32_t baudRate) {
     case 38400: case 56000: case 57600: case 115200: case 128000: case 256000: return 5;
     default: return 500;
   }
-}
-
-std::string DeviceForPort(int port) {
-  const std::string variable = "PLEXMAR_COM" + std::to_string(port);
-  if (const char* device = std::getenv(variable.c_str()); device != nullptr && *device != '\0') {
-    return device;
-  }
-  return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 SerialLink::SerialLink(SlavePort& record, int fd, int wakeFd) : m_record(record), m_fd(fd), m_wakeFd(wakeFd) {}
@@ -165,8 +45,7 @@ int32_t SerialLink::Open(HWND window, int32_t port, int32_t protocol, int32_t ti
     if (state.m_serialLinks[port - 1]) return -1;  // already ours: leave it alone
   }
 
-  const std::string device = DeviceForPort(port);
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = serialport::OpenDevice(serialport::DevicePath(port));
   if (fd < 0) return -1;
   // 8050 names the TCP server; a port must never share it.
   if (fd == kTcpHandle) {
@@ -176,19 +55,25 @@ int32_t SerialLink::Open(HWND window, int32_t port, int32_t protocol, int32_t ti
     fd = moved;
   }
   // Not shared: refuse a port another process holds, and keep others out.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
+  if (!serialport::ClaimLine(fd)) {
     ::close(fd);
     return -1;
   }
-  ioctl(fd, TIOCEXCL);
-  tcflush(fd, TCIOFLUSH);
 
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
+    serialport::ReleaseLine(fd);
     ::close(fd);
     return -1;
   }
-  if (!ConfigurePort(fd, settings)) {
+  serialport::LineSettings line;
+  line.baudRate = settings.baudRate;
+  line.dataBits = settings.dataBits;
+  line.parity = settings.parity;
+  line.stopBits = settings.stopBits;
+  line.ctsFlow = (settings.ctsFlow & 1) != 0;
+  if (!serialport::ConfigureLine(fd, line)) {
+    serialport::ReleaseLine(fd);
     ::close(wakeFd);
     ::close(fd);
     return -1;
@@ -262,8 +147,7 @@ SerialLink::~SerialLink() {
   // open: the host's window may be gone already, so its timer is not touched.
   if (m_thread.joinable()) Stop(false);
   if (m_fd >= 0) {
-    tcflush(m_fd, TCIOFLUSH);
-    ioctl(m_fd, TIOCNXCL);  // the exclusive flag would outlive us on a line others hold open
+    serialport::ReleaseLine(m_fd);
     ::close(m_fd);
   }
   if (m_wakeFd >= 0) ::close(m_wakeFd);

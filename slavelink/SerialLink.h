@@ -21,9 +21,6 @@ constexpr size_t kSerialBufferSize = 520;
 // Milliseconds of silence that end an RTU frame at this baud rate.
 uint32_t GapForBaudRate(uint32_t baudRate);
 
-// The device that "COMn" names: $PLEXMAR_COMn when set, else /dev/ttyS<n-1>.
-std::string DeviceForPort(int port);
-
 class SerialLink {
  public:
   // Opens COM<port> into record `port` and starts the reader thread. The

@@ -3,6 +3,7 @@
 // Every accepted request must end in exactly one response message.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -266,6 +267,55 @@ TEST(SerialMasterOpen, MissingDeviceAndBadPortGiveMinusOne) {
   EXPECT_EQ(ConnectASCII(0, 2000, &settings), -1);
   EXPECT_EQ(ConnectRTU(10, 2000, &settings), -1);
   EXPECT_EQ(ConnectRTU(1, 2000, nullptr), -1);
+  ::unsetenv("PLEXMAR_COM8");
+}
+
+// The terminal ends up at exactly the settings asked for, character sizes
+// and rates included; settings the line cannot take refuse the connection
+// rather than open it at others. The line is ours alone while connected.
+TEST(SerialMasterOpen, LineRunsAtTheAskedSettingsOrNotAtAll) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Open());
+  ::setenv("PLEXMAR_COM8", pty.slavePath.c_str(), 1);
+  termios tio{};
+
+  const MasterPortSettings fiveEvenTwo{921600, 2, 2, 5, 0, 0, 0, 0, 0};
+  int32_t handle = ConnectRTU(8, 500, &fiveEvenTwo);
+  ASSERT_NE(handle, -1);
+  // A pseudo-terminal forces eight data bits and clears the parity enable
+  // whatever is asked; the rest of the settings it keeps, so those are checked.
+  ASSERT_EQ(::tcgetattr(pty.slaveKeepAlive, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR), 0u);
+  EXPECT_NE(tio.c_iflag & INPCK, 0u) << "a parity error must not pass as data";
+  EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B921600));
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY), 0u) << "XON/XOFF bytes are data here";
+  EXPECT_EQ(ConnectASCII(8, 500, &fiveEvenTwo), -1) << "a second master on the same line";
+  EXPECT_EQ(CloseMasterConnection(handle), 0);
+
+  const MasterPortSettings sevenMarkOne{1200, 3, 0, 7, 0, 0, 0, 0, 0};
+  handle = ConnectASCII(8, 500, &sevenMarkOne);
+  ASSERT_NE(handle, -1) << "the line is free again once closed";
+  ASSERT_EQ(::tcgetattr(pty.slaveKeepAlive, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD | CMSPAR));
+  EXPECT_NE(tio.c_iflag & INPCK, 0u);
+  EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B1200));
+  EXPECT_EQ(CloseMasterConnection(handle), 0);
+
+  for (const MasterPortSettings& bad : {MasterPortSettings{9600, 0, 0, 9, 0, 0, 0, 0, 0},
+                                        MasterPortSettings{9600, 0, 0, 0, 0, 0, 0, 0, 0},
+                                        MasterPortSettings{9600, 5, 0, 8, 0, 0, 0, 0, 0},
+                                        MasterPortSettings{9600, 0, 3, 8, 0, 0, 0, 0, 0},
+                                        MasterPortSettings{0, 0, 0, 8, 0, 0, 0, 0, 0}}) {
+    EXPECT_EQ(ConnectRTU(8, 500, &bad), -1) << "data bits " << int(bad.byDataBits) << ", parity "
+                                            << int(bad.byParity) << ", stop bits " << int(bad.byStopBits)
+                                            << ", baud " << bad.dwBaudRate;
+  }
+  const MasterPortSettings good{9600, 0, 0, 8, 0, 0, 0, 0, 0};
+  handle = ConnectRTU(8, 500, &good);
+  EXPECT_NE(handle, -1) << "a refused set-up leaves the line free";
+  if (handle != -1) CloseMasterConnection(handle);
   ::unsetenv("PLEXMAR_COM8");
 }
 

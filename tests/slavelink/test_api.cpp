@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "SlaveTestSupport.h"
+#include "platform/serialport.h"
 
 using namespace slavetest;
 
@@ -137,8 +138,8 @@ TEST_F(SlaveApi, EndOfFrameGapFollowsTheBaudRate) {
   EXPECT_EQ(slavelink::GapForBaudRate(256000), 5u);
   EXPECT_EQ(slavelink::GapForBaudRate(7200), 500u);
   EXPECT_EQ(slavelink::GapForBaudRate(0), 500u);
-  EXPECT_EQ(slavelink::DeviceForPort(4), "/dev/ttyS3");
+  EXPECT_EQ(serialport::DevicePath(4), "/dev/ttyS3");
   setenv("PLEXMAR_COM4", "/dev/pts/77", 1);
-  EXPECT_EQ(slavelink::DeviceForPort(4), "/dev/pts/77");
+  EXPECT_EQ(serialport::DevicePath(4), "/dev/pts/77");
   unsetenv("PLEXMAR_COM4");
 }

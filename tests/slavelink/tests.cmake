@@ -46,7 +46,8 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN)
   set(fuzz_flags -std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -I${PROJECT_SOURCE_DIR})
   set(fuzz_objects)
   foreach(source slavelink/RequestProcessor.cpp slavelink/SlaveState.cpp slavelink/SerialLink.cpp
-                 slavelink/TcpServer.cpp slavelink/SlaveApi.cpp platform/modbuswire.cpp platform/msgwindow.cpp)
+                 slavelink/TcpServer.cpp slavelink/SlaveApi.cpp platform/modbuswire.cpp platform/msgwindow.cpp
+                 platform/serialport.cpp platform/serialport_speed.cpp)
     get_filename_component(stem ${source} NAME_WE)
     set(object ${fuzz_dir}/${stem}.o)
     add_custom_command(OUTPUT ${object}

@@ -1,9 +1,12 @@
-#include "masterlink/SerialBaud.h"
-
+// Rates without a termios speed constant. In a file of their own because the
+// kernel's termios2 header cannot share a translation unit with <termios.h>;
+// using the kernel's own declaration keeps the ioctl's layout right.
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-namespace masterlink {
+#include <cstdint>
+
+namespace serialport {
 
 bool SetCustomBaudRate(int fd, uint32_t baud) {
   if (baud == 0) return false;
@@ -16,4 +19,4 @@ bool SetCustomBaudRate(int fd, uint32_t baud) {
   return ::ioctl(fd, TCSETS2, &tio) == 0;
 }
 
-}  // namespace masterlink
+}  // namespace serialport

@@ -61,6 +61,8 @@ Table MakeTable(int count) {
     block->m_pData[tag.m_nAddress - block->m_nStartAddress] = static_cast<uint16_t>(i);
     table.words.push_back(&block->m_pData[tag.m_nAddress - block->m_nStartAddress]);
   }
+  // As if each block's poll reply had just arrived.
+  for (auto& block : app.m_dataBlocks) block->m_bPolled = true;
   app.RefreshAllTags();  // every tag takes its value once
   return table;
 }

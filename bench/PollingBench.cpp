@@ -22,6 +22,7 @@
 #include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
 #include "masterlink/masterlink.h"
+#include "tests/support/FreePort.h"
 
 namespace {
 
@@ -31,18 +32,6 @@ constexpr int kRegisterBlocks = 5;
 constexpr int kCoilBlocks = 5;
 constexpr int kBlockPoints = 100;
 constexpr double kRunSeconds = 3.0;
-
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 // The slave both clients read: libmodbus in a child process, one client at a
 // time, taking the next when one goes.
@@ -193,7 +182,7 @@ double LibmodbusRate(uint16_t port) {
 }  // namespace
 
 int main() {
-  const uint16_t port = FreePort();
+  const uint16_t port = testsupport::PickFreePort();
   const pid_t slave = StartSlave(port);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // Alternate the two so that neither always runs on a cold or a warm machine.

@@ -95,18 +95,6 @@ void CChildProcess::Stop() {
   m_pid = -1;
 }
 
-uint16_t PickFreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
 
 int32_t ConnectTcpWhenReady(uint16_t port, HWND window, int timeoutMs, uint32_t replyTimeoutMs) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "masterlink/masterlink.h"
+#include "tests/support/FreePort.h"
 
 namespace mltest {
 
@@ -70,8 +71,7 @@ class CChildProcess {
   pid_t m_pid = -1;
 };
 
-// A TCP port that was free a moment ago.
-uint16_t PickFreePort();
+using testsupport::PickFreePort;
 uint32_t Loopback();  // 127.0.0.1 in network byte order
 // Connects with ConnectTCP2, retrying until a starting server listens.
 int32_t ConnectTcpWhenReady(uint16_t port, HWND window, int timeoutMs, uint32_t replyTimeoutMs = 2000);

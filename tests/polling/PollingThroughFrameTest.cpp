@@ -18,6 +18,7 @@
 #include "core/PlexmarApp.h"
 #include "masterlink/masterlink.h"
 #include "slavelink/slavelink.h"
+#include "tests/support/FreePort.h"
 
 using namespace std::chrono_literals;
 
@@ -60,18 +61,6 @@ TEST(PollingThroughFrame, TickStartsTheChainAndReplyMessagesCarryIt) {
   frame.OnClose();
 }
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 TEST(PollingThroughFrame, RealMasterLibraryPollsAndWritesOurOwnSlave) {
   // The slave side: holding registers 1..20 and coils 1..8 of slave 1.
   uint16_t registers[20];
@@ -80,7 +69,7 @@ TEST(PollingThroughFrame, RealMasterLibraryPollsAndWritesOurOwnSlave) {
   const int32_t hRegisters = DefineDataBlock(1, 3, 1, 20, registers);
   const int32_t hCoils = DefineDataBlock(1, 1, 1, 8, coils);
   ASSERT_GT(hRegisters, 0);
-  const uint16_t port = FreePort();
+  const uint16_t port = testsupport::PickFreePort();
   SetTCPServicePort(port);
   ASSERT_EQ(OpenTCPConnection(nullptr, WM_USER + 2), 8050);
 

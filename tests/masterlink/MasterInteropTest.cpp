@@ -149,10 +149,7 @@ class PymodbusSerial : public ::testing::TestWithParam<bool> {
     ASSERT_TRUE(m_server.Start({"/usr/bin/python3", TestSourceDir() + "/pymodbus_slave.py",
                                 ascii ? "ascii" : "rtu", m_dir + "/slave"}));
     ASSERT_EQ(HookRspNotification(m_handle, &m_window, kRspMessage, 0), 0);
-    // Wait for the slave to come up.
-    for (int i = 0; i < 40; ++i) {
-      if (Transact(m_window, m_handle, 1, 3, 1, 1).status == 0) break;
-    }
+    ASSERT_TRUE(WaitUntilLineCarries(m_window, m_handle, 1, 40)) << "the pymodbus slave never answered";
     m_before = m_window.Count(kRspMessage);
   }
   void TearDown() override {

@@ -53,10 +53,8 @@ class SlavelinkSerial : public ::testing::TestWithParam<bool> {
     m_hSlave = OpenConnection(nullptr, 2, ascii ? 0 : 1, 101, &slave);
     ASSERT_NE(m_hSlave, -1);
     // A request sent before socat relays or before the slave has flushed its
-    // freshly opened port is lost; wait until the line carries.
-    for (int i = 0; i < 10; ++i) {
-      if (Transact(m_window, m_hMaster, 3, 3, 1, 1).status == 0) break;
-    }
+    // freshly opened port is lost.
+    ASSERT_TRUE(WaitUntilLineCarries(m_window, m_hMaster, 3, 20)) << "the line never carried a request";
     m_nBefore = m_window.Count(kRspMessage);
   }
   void TearDown() override {

@@ -67,6 +67,21 @@ Outcome Transact(CRecordingWindow& window, int32_t handle, uint8_t slave, uint8_
   return outcome;
 }
 
+bool WaitUntilLineCarries(CRecordingWindow& window, int32_t handle, uint8_t slave, int attempts) {
+  int prompt = 0;
+  for (int i = 0; i < attempts && prompt < 2; ++i) {
+    const Outcome out = Transact(window, handle, slave, 3, 1, 1);
+    if (out.status == 0 && out.elapsedMs < 300) {
+      ++prompt;
+    } else {
+      prompt = 0;
+      ::usleep(out.status == 0 ? 300000 : 500000);
+    }
+  }
+  ::usleep(300000);
+  return prompt == 2;
+}
+
 bool CChildProcess::Start(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -71,7 +71,9 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN)
       COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1
               ${binary} -max_total_time=20 -timeout=10 -rss_limit_mb=1024
               -artifact_prefix=${fuzz_dir}/ ${fuzz_dir}/corpus_${link} ${TEST_DIR}/corpus/${link})
-    set_tests_properties(fuzz_slave_${link} PROPERTIES LABELS fuzz TIMEOUT 120)
+    # Each fuzzer keeps a core busy for its whole run: run them alone, so that
+    # the timing of the tests beside them is not what they measure.
+    set_tests_properties(fuzz_slave_${link} PROPERTIES LABELS fuzz TIMEOUT 120 RUN_SERIAL TRUE)
     file(MAKE_DIRECTORY ${fuzz_dir}/corpus_${link})
   endforeach()
 endif()

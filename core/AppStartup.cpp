@@ -147,6 +147,8 @@ EStartupOutcome CPlexmarApp::InitInstance(IAppFramework& framework, ISystemLibra
   //    names the executable actually running: that is what a client starts.
   const CCommandLineInfo info = ParseCommandLine(arguments);
   const char* exe = programPath.c_str();
+  // Each of these ends the start-up, so the program exits; its exit status
+  // says whether the registration work itself succeeded, for scripts.
   switch (info.registration) {
     case ERegistrationWord::kUnregServer:
       return libraries.UnregisterOpcServer(kPlexmarClsid, kPlexmarProgId)

@@ -201,6 +201,10 @@ void CMainFrame::UpdateMenus() {
     for (QMenu* menu : form ? m_bars.form : m_bars.noForm) menuBar()->addMenu(menu);
   }
   UpdateCommandStates();
+  // The caption names the active form, as an MDI frame's does.
+  const QMdiSubWindow* active = m_mdi->currentSubWindow();
+  setWindowTitle(active != nullptr ? QStringLiteral("Plexmar - ") + active->windowTitle()
+                                   : QStringLiteral("Plexmar"));
 }
 
 void CMainFrame::RefreshRecentEntries(QMenu* file, QAction* recentEnd) {

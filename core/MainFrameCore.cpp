@@ -42,6 +42,8 @@ bool CMainFrameCore::OnCreate() {
   serverkit::SetWriteDispatcher(
       [jobs = m_jobs](const std::function<void()>& job) { jobs->RunAndWait(job); });
   m_nTimerID = SetTimer(m_target.get(), kTickTimerId, static_cast<UINT>(m_app.m_nTimerPeriod), nullptr);
+  // Without its tick the server would show stale values for good: better not
+  // to start than to run like that.
   return m_nTimerID != 0;
 }
 

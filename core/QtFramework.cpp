@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QString>
 
@@ -26,6 +27,7 @@ CQtFramework::CQtFramework(int& argc, char** argv, CPlexmarApp& app)
     : m_argc(argc), m_argv(argv), m_app(app) {}
 
 CQtFramework::~CQtFramework() {
+  if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
   m_frame.reset();
   m_template.reset();
   m_qapp.reset();
@@ -79,6 +81,7 @@ bool CQtFramework::CreateMainWindow() {
     m_frame.reset();
     return false;
   }
+  m_app.SetHostUi(this);
   return true;
 }
 
@@ -97,10 +100,42 @@ void CQtFramework::ShowMainWindow() {
 void CQtFramework::ReadProject(const std::string& path) { m_frame->Core().ReadProject(path); }
 
 void CQtFramework::ExitFramework() {
+  if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
   if (m_frame) {
     m_frame->RecentFiles().WriteList();
     m_frame.reset();
   }
+}
+
+namespace {
+
+// The open form window whose title is `name`, ignoring case.
+QMdiSubWindow* FindFormWindow(CMainFrame* frame, const std::string& name) {
+  if (frame == nullptr) return nullptr;
+  const QString wanted = QString::fromStdString(name);
+  for (QMdiSubWindow* window : frame->MdiArea()->subWindowList())
+    if (window->windowTitle().compare(wanted, Qt::CaseInsensitive) == 0) return window;
+  return nullptr;
+}
+
+}  // namespace
+
+// Only forms that are open can be shown or hidden: this framework's form
+// template reads no form files.
+int CQtFramework::ShowForm(const std::string& name) {
+  QMdiSubWindow* window = FindFormWindow(m_frame.get(), name);
+  if (window == nullptr) return 0;
+  window->show();
+  m_frame->UpdateMenus();
+  return 1;
+}
+
+int CQtFramework::HideForm(const std::string& name) {
+  QMdiSubWindow* window = FindFormWindow(m_frame.get(), name);
+  if (window == nullptr) return 0;
+  window->hide();
+  m_frame->UpdateMenus();
+  return 1;
 }
 
 int CQtFramework::Run() {

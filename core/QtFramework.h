@@ -5,13 +5,16 @@
 #include <memory>
 
 #include "core/AppFramework.h"
+#include "core/HostUi.h"
 
 class QApplication;
 class CMainFrame;
 class CPlexmarApp;
 class CSimpleFormTemplate;
 
-class CQtFramework : public IAppFramework {
+// It is also the core's user-interface host while the main window exists:
+// message boxes, and showing and hiding forms for the logic blocks.
+class CQtFramework : public IAppFramework, public IHostUi {
  public:
   // `argc` and `argv` go to QApplication, which is made only when start-up
   // reaches the framework: the registration words need no display.
@@ -27,6 +30,10 @@ class CQtFramework : public IAppFramework {
   void ShowMainWindow() override;
   void ReadProject(const std::string& path) override;
   void ExitFramework() override;
+
+  void MessageBox(const std::string& text) override { ShowMessage(text); }
+  int ShowForm(const std::string& name) override;
+  int HideForm(const std::string& name) override;
 
   // The event loop, until the main window closes or SIGTERM or SIGINT
   // arrives; afterwards the main window takes no more messages or writes.

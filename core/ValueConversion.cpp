@@ -244,7 +244,9 @@ bool IsSameValue(const VARIANT& current, const VARIANT& candidate) {
     switch (type) {
       case VT_I2: return current.iVal == candidate.iVal;
       case VT_I4: return current.lVal == candidate.lVal;
-      case VT_BOOL: return (current.boolVal != 0) == (candidate.boolVal != 0);
+      // As doubles, bit for bit: a true read from a coil (1) and a client's
+      // VARIANT_TRUE (-1) differ.
+      case VT_BOOL: return current.boolVal == candidate.boolVal;
       case VT_R4: return std::memcmp(&current.fltVal, &candidate.fltVal, sizeof(float)) == 0;
       case VT_R8: return std::memcmp(&current.dblVal, &candidate.dblVal, sizeof(double)) == 0;
       default: break;
@@ -343,7 +345,8 @@ std::string FormatValue(const VARIANT& value, size_t bufferSize) {
       CutUtf8(out, limit);
       break;
     case VT_BOOL: AppendFormat(out, limit, "%s", value.boolVal != 0 ? "TRUE" : "FALSE"); break;
-    case VT_I1: AppendFormat(out, limit, "%d ", static_cast<int>(value.cVal)); break;
+    // A byte prints as 0..255 whether it is signed or not.
+    case VT_I1: AppendFormat(out, limit, "%d ", static_cast<int>(static_cast<uint8_t>(value.cVal))); break;
     case VT_UI1: AppendFormat(out, limit, "%d ", static_cast<int>(value.bVal)); break;
     case VT_UI2: AppendFormat(out, limit, "%d ", static_cast<int>(value.uiVal)); break;
     case VT_INT: AppendFormat(out, limit, "%ld ", static_cast<long>(value.intVal)); break;

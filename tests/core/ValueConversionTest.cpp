@@ -216,8 +216,11 @@ TEST(IsSameValue, ComparesInTheCurrentType) {
   EXPECT_TRUE(IsSameValue(MakeVariantR4(std::nanf("")), MakeVariantR4(std::nanf(""))));
   VARIANT one = MakeVariantBool(true);
   one.boolVal = 1;  // as a read makes it
-  EXPECT_TRUE(IsSameValue(one, MakeVariantBool(true)));
+  EXPECT_TRUE(IsSameValue(one, one));
+  EXPECT_FALSE(IsSameValue(one, MakeVariantBool(true))) << "1 and VARIANT_TRUE differ as doubles";
+  EXPECT_TRUE(IsSameValue(MakeVariantBool(true), MakeVariantBool(true)));
   EXPECT_FALSE(IsSameValue(one, MakeVariantBool(false)));
+  EXPECT_TRUE(IsSameValue(one, MakeVariantI2(1)));
   EXPECT_TRUE(IsSameValue(*Text("abc"), *Text("abc")));
   EXPECT_FALSE(IsSameValue(*Text("abc"), *Text("ABC")));
   EXPECT_TRUE(IsSameValue(*Text("5"), MakeVariantI2(5)));
@@ -252,13 +255,17 @@ TEST(FormatValue, EveryType) {
   VariantInit(&v);
   EXPECT_EQ(FormatValue(v), "");
   const std::pair<VARTYPE, int64_t> others[] = {
-      {VT_UI1, 200}, {VT_I1, -3}, {VT_UI2, 65535}, {VT_UI4, 4000000000}, {VT_INT, -7}};
+      {VT_UI1, 200}, {VT_UI2, 65535}, {VT_UI4, 4000000000}, {VT_INT, -7}};
   for (auto [vt, n] : others) {
     VariantInit(&v);
     v.vt = vt;
     v.llVal = n;
     EXPECT_EQ(FormatValue(v), std::to_string(n) + " ") << "type " << vt;
   }
+  VariantInit(&v);
+  v.vt = VT_I1;
+  v.cVal = -3;
+  EXPECT_EQ(FormatValue(v), "253 ") << "a byte prints unsigned";
   v.vt = VT_DATE;
   EXPECT_EQ(FormatValue(v), "");
 

@@ -309,6 +309,16 @@ TEST_F(MainFrameGui, StartWithoutDefaultProjectOpensAnEmptyForm) {
   ASSERT_TRUE(frame->RunCommand(cmd::ID_FILE_NEW));
   EXPECT_EQ(frame->MdiArea()->subWindowList().size(), 2);
   EXPECT_EQ(frame->MdiArea()->subWindowList()[1]->windowTitle(), "Plexform2");
+  EXPECT_EQ(frame->windowTitle(), "Plexmar - Plexform2") << "the caption names the active form";
+  // The framework is the core's host: logic blocks show and hide open forms
+  // by title, ignoring case; a form that is not open cannot be shown.
+  ASSERT_EQ(m_app.HostUi(), &framework);
+  EXPECT_EQ(m_app.HideForm("PLEXFORM1"), 1);
+  EXPECT_TRUE(frame->MdiArea()->subWindowList()[0]->isHidden());
+  EXPECT_EQ(m_app.ShowForm("plexform1"), 1);
+  EXPECT_FALSE(frame->MdiArea()->subWindowList()[0]->isHidden());
+  EXPECT_EQ(m_app.ShowForm("Boiler"), 0);
+  EXPECT_EQ(m_app.HideForm("Boiler"), 0);
   EXPECT_TRUE(frame->IsCommandEnabled(cmd::ID_FILE_NEW));
   EXPECT_FALSE(frame->IsCommandEnabled(cmd::ID_FILE_OPEN));
   // Registered with the running program as its executable.
@@ -332,6 +342,7 @@ TEST_F(MainFrameGui, StartWithoutDefaultProjectOpensAnEmptyForm) {
 
   m_app.ExitInstance(framework, LinkedLibraries());
   EXPECT_EQ(framework.MainFrame(), nullptr);
+  EXPECT_EQ(m_app.HostUi(), nullptr) << "no host outlives its windows";
   EXPECT_FALSE(serverkit::IsRunning());
   fs::remove_all(folder);
 }

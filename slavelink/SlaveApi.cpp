@@ -82,6 +82,7 @@ int32_t DefineDataBlock(uint8_t slaveId, uint8_t pointType, uint16_t startPoint,
   for (int i = 0; i < kTableSize; ++i) {
     DataBlock& block = state.m_table[i];
     if (block.m_nPointType.load(std::memory_order_relaxed) != 0) continue;
+    block.BeginChange();
     block.m_nActive.store(1, std::memory_order_relaxed);
     block.m_nSlaveId.store(slaveId, std::memory_order_relaxed);
     block.m_nStartPoint.store(startPoint, std::memory_order_relaxed);
@@ -89,9 +90,9 @@ int32_t DefineDataBlock(uint8_t slaveId, uint8_t pointType, uint16_t startPoint,
     block.m_pData.store(data, std::memory_order_relaxed);
     block.m_bNotifyEnabled.store(0, std::memory_order_relaxed);
     block.m_bWritePending.store(0, std::memory_order_relaxed);
-    // The type goes last: a link thread that sees it sees the rest. A type of
-    // 0 would leave the entry free, as the table reads it.
-    block.m_nPointType.store(pointType, std::memory_order_release);
+    // A type of 0 would leave the entry free, as the table reads it.
+    block.m_nPointType.store(pointType, std::memory_order_relaxed);
+    block.EndChange();
     return i + 1;
   }
   return 0;
@@ -101,7 +102,9 @@ int32_t RemoveDataBlock(int32_t handle) {
   DataBlock* block = BlockOf(handle);
   if (block == nullptr) return 0;
   std::lock_guard lock(State().m_hostMutex);
-  block->m_nPointType.store(0, std::memory_order_release);
+  block->BeginChange();
+  block->m_nPointType.store(0, std::memory_order_relaxed);
+  block->EndChange();
   return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "slavelink/SlaveState.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "slavelink/SerialLink.h"
 #include "slavelink/TcpServer.h"
@@ -23,17 +24,42 @@ LibraryState::~LibraryState() {
   m_tcpServer.reset();
 }
 
-bool DataBlock::Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t point, uint16_t*& word) const {
-  if (m_nPointType.load(std::memory_order_acquire) != type || type == 0) return false;
-  if (!anySlave && m_nSlaveId.load(std::memory_order_relaxed) != slaveId) return false;
-  const uint16_t start = m_nStartPoint.load(std::memory_order_relaxed);
-  const uint16_t count = m_nCount.load(std::memory_order_relaxed);
-  uint16_t* data = m_pData.load(std::memory_order_relaxed);
+DataBlock::View DataBlock::Snapshot() const {
+  for (;;) {
+    const uint32_t before = m_nGeneration.load(std::memory_order_acquire);
+    if ((before & 1) != 0) {
+      // The host is between the two halves of a change: a few stores.
+      std::this_thread::yield();
+      continue;
+    }
+    View view;
+    view.type = m_nPointType.load(std::memory_order_relaxed);
+    view.slaveId = m_nSlaveId.load(std::memory_order_relaxed);
+    view.start = m_nStartPoint.load(std::memory_order_relaxed);
+    view.count = m_nCount.load(std::memory_order_relaxed);
+    view.data = m_pData.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (m_nGeneration.load(std::memory_order_relaxed) == before) return view;
+  }
+}
+
+void DataBlock::BeginChange() {
+  m_nGeneration.store(m_nGeneration.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+}
+
+void DataBlock::EndChange() {
+  m_nGeneration.store(m_nGeneration.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+bool DataBlock::Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t point, View& view) const {
+  if (type == 0 || m_nPointType.load(std::memory_order_relaxed) != type) return false;
+  view = Snapshot();
+  if (view.type != type) return false;
+  if (!anySlave && view.slaveId != slaveId) return false;
   // Unsigned offset: a point below the start wraps far beyond any count.
-  const uint32_t offset = static_cast<uint16_t>(point - start);
-  if (point < start || offset >= count || data == nullptr) return false;
-  word = data + offset;
-  return true;
+  const uint32_t offset = static_cast<uint16_t>(point - view.start);
+  return point >= view.start && offset < view.count && view.data != nullptr;
 }
 
 uint16_t TrafficLog::Append(const uint8_t* bytes, size_t length, bool received) {
@@ -97,28 +123,24 @@ size_t ReadPoints(uint8_t slaveId, uint8_t type, uint16_t point, size_t count, u
   while (done < count) {
     const uint16_t first = static_cast<uint16_t>(point + done);
     int owner = -1;
-    uint16_t* word = nullptr;
+    DataBlock::View view;
     for (int i = 0; i < kTableSize && owner < 0; ++i) {
-      if (table[i].Covers(slaveId, false, type, first, word)) owner = i;
+      if (table[i].Covers(slaveId, false, type, first, view)) owner = i;
     }
     if (owner < 0) return done;
 
     // The owner serves the points after `first` up to its end, the end of the
     // point range, or the start of an entry earlier in the table, which takes
-    // them over from there on.
-    const DataBlock& block = table[owner];
-    const uint32_t blockEnd = static_cast<uint32_t>(block.m_nStartPoint.load(std::memory_order_relaxed)) +
-                              block.m_nCount.load(std::memory_order_relaxed);
+    // them over from there on. All of it from the one view of the owner.
+    uint16_t* word = view.data + static_cast<uint16_t>(first - view.start);
+    const uint32_t blockEnd = static_cast<uint32_t>(view.start) + view.count;
     const uint32_t wanted = static_cast<uint32_t>(std::min<size_t>(count - done, 65536));
     uint32_t runEnd = std::min<uint32_t>({blockEnd, 65536u, first + wanted});
     for (int i = 0; i < owner; ++i) {
-      const DataBlock& earlier = table[i];
-      if (earlier.m_nPointType.load(std::memory_order_acquire) != type ||
-          earlier.m_nSlaveId.load(std::memory_order_relaxed) != slaveId ||
-          earlier.m_nCount.load(std::memory_order_relaxed) == 0) {
-        continue;
-      }
-      const uint32_t start = earlier.m_nStartPoint.load(std::memory_order_relaxed);
+      if (table[i].m_nPointType.load(std::memory_order_relaxed) != type) continue;
+      const DataBlock::View earlier = table[i].Snapshot();
+      if (earlier.type != type || earlier.slaveId != slaveId || earlier.count == 0) continue;
+      const uint32_t start = earlier.start;
       if (start > first && start < runEnd) runEnd = start;
     }
     const size_t run = runEnd - first;
@@ -133,9 +155,9 @@ bool WritePoint(uint8_t slaveId, uint8_t type, uint16_t point, uint16_t value) {
   const bool anySlave = slaveId == 0;
   bool stored = false;
   for (DataBlock& block : state.m_table) {
-    uint16_t* word = nullptr;
-    if (!block.Covers(slaveId, anySlave, type, point, word)) continue;
-    StoreWord(word, value);
+    DataBlock::View view;
+    if (!block.Covers(slaveId, anySlave, type, point, view)) continue;
+    StoreWord(view.data + static_cast<uint16_t>(point - view.start), value);
     stored = true;
     if (block.m_bNotifyEnabled.load(std::memory_order_relaxed) != 0) {
       block.m_bWritePending.store(1, std::memory_order_relaxed);

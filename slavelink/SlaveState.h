@@ -35,11 +35,26 @@ struct DataBlock {
   std::atomic<uint32_t> m_nNotifyMessage{0};
   std::atomic<int32_t> m_bWritePending{0};
   std::atomic<uint16_t*> m_pData{nullptr};
+  // Odd while the host redefines or frees the entry; every change moves it
+  // on. A link thread's view of an entry is taken between two equal, even
+  // readings, so a count is never paired with another definition's words.
+  std::atomic<uint32_t> m_nGeneration{0};
 
-  // A consistent enough view for one access: type is loaded with acquire so
-  // the fields written before it on define are seen.
-  // Slave id 0 asks for every slave id (writes only).
-  bool Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t point, uint16_t*& word) const;
+  struct View {
+    uint8_t slaveId = 0;
+    uint8_t type = 0;  // 0 = free
+    uint16_t start = 0;
+    uint16_t count = 0;
+    uint16_t* data = nullptr;
+  };
+  View Snapshot() const;
+  // Host side, under the host mutex: brackets a change of the fields.
+  void BeginChange();
+  void EndChange();
+
+  // Whether the entry holds `point` of `type` for `slaveId` (slave id 0 with
+  // anySlave: for every slave id, writes only); `view` is the entry as it was.
+  bool Covers(uint8_t slaveId, bool anySlave, uint8_t type, uint16_t point, View& view) const;
 };
 
 // 1024 entries of 16 bits: byte + 0x100 for received bytes, the byte alone

@@ -4,6 +4,9 @@
 
 #include <numeric>
 #include <random>
+#include <thread>
+#include <atomic>
+#include <algorithm>
 
 #include "SlaveTestSupport.h"
 #include "slavelink/RequestProcessor.h"
@@ -441,18 +444,57 @@ TEST_F(Requests, RunReadsMatchPointByPointLookupOnRandomTables) {
       // The reference: each point on its own.
       size_t expected = 0;
       for (; expected < count; ++expected) {
-        uint16_t* word = nullptr;
-        bool found = false;
+        const uint16_t at = static_cast<uint16_t>(point + expected);
+        const uint16_t* word = nullptr;
         for (const auto& block : slavelink::State().m_table) {
-          if (block.Covers(1, false, 3, static_cast<uint16_t>(point + expected), word)) {
-            found = true;
+          slavelink::DataBlock::View view;
+          if (block.Covers(1, false, 3, at, view)) {
+            word = view.data + static_cast<uint16_t>(at - view.start);
             break;
           }
         }
-        if (!found) break;
-        ASSERT_EQ(got[expected], *word) << "round " << round << " point " << point + expected;
+        if (word == nullptr) break;
+        ASSERT_EQ(got[expected], *word) << "round " << round << " point " << at;
       }
       ASSERT_EQ(read, expected) << "round " << round << " from " << point;
     }
   }
+}
+
+// The host frees and redefines an entry while a link thread serves it: the
+// thread sees one definition or the other, never the new count with the old
+// words. The short definition's array is long, with a sentinel beyond its
+// count, so that a mixed view shows even without AddressSanitizer.
+TEST_F(Requests, RedefinitionWhileALinkServesTheEntryIsNeverMixed) {
+  std::vector<uint16_t> small(100, 0xDEAD);
+  std::fill(small.begin(), small.begin() + 10, 0x1111);
+  std::vector<uint16_t> big(100, 0x2222);
+  ASSERT_EQ(DefineDataBlock(1, 3, 1, 10, small.data()), 1);
+  std::atomic<bool> stop{false};
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  std::thread host([&] {
+    for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+      RemoveDataBlock(1);
+      const bool longOne = i % 2 == 0;
+      if (DefineDataBlock(1, 3, 1, longOne ? 100 : 10, longOne ? big.data() : small.data()) != 1) break;
+    }
+    stop.store(true);
+  });
+  size_t reads = 0, mixed = 0;
+  while (!stop.load()) {
+    uint16_t got[100];
+    const size_t n = slavelink::ReadPoints(1, 3, 1, 100, got);
+    if (n == 0) continue;
+    ++reads;
+    // One read may take its first ten points from the short definition and
+    // the rest from the long one that replaced it; never the sentinel.
+    mixed += static_cast<size_t>(std::count(got, got + n, 0xDEAD));
+    // Writing what the long definition holds leaves every array as it was,
+    // unless a write lands beyond the short one's count.
+    slavelink::WritePoint(1, 3, 60, 0x2222);
+  }
+  host.join();
+  EXPECT_GT(reads, 0u);
+  EXPECT_EQ(mixed, 0u);
+  EXPECT_EQ(std::count(small.begin() + 10, small.end(), 0xDEAD), 90);
 }

@@ -84,14 +84,14 @@ int32_t DefineDataBlock(uint8_t slaveId, uint8_t pointType, uint16_t startPoint,
     if (block.m_nPointType.load(std::memory_order_relaxed) != 0) continue;
     block.BeginChange();
     block.m_nActive.store(1, std::memory_order_relaxed);
-    block.m_nSlaveId.store(slaveId, std::memory_order_relaxed);
-    block.m_nStartPoint.store(startPoint, std::memory_order_relaxed);
-    block.m_nCount.store(count, std::memory_order_relaxed);
-    block.m_pData.store(data, std::memory_order_relaxed);
+    block.m_nSlaveId.store(slaveId, std::memory_order_release);
+    block.m_nStartPoint.store(startPoint, std::memory_order_release);
+    block.m_nCount.store(count, std::memory_order_release);
+    block.m_pData.store(data, std::memory_order_release);
     block.m_bNotifyEnabled.store(0, std::memory_order_relaxed);
     block.m_bWritePending.store(0, std::memory_order_relaxed);
     // A type of 0 would leave the entry free, as the table reads it.
-    block.m_nPointType.store(pointType, std::memory_order_relaxed);
+    block.m_nPointType.store(pointType, std::memory_order_release);
     block.EndChange();
     return i + 1;
   }
@@ -103,7 +103,7 @@ int32_t RemoveDataBlock(int32_t handle) {
   if (block == nullptr) return 0;
   std::lock_guard lock(State().m_hostMutex);
   block->BeginChange();
-  block->m_nPointType.store(0, std::memory_order_relaxed);
+  block->m_nPointType.store(0, std::memory_order_release);
   block->EndChange();
   return 1;
 }

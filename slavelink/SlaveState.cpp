@@ -32,20 +32,21 @@ DataBlock::View DataBlock::Snapshot() const {
       std::this_thread::yield();
       continue;
     }
+    // Acquire loads keep the second reading of the generation after them.
     View view;
-    view.type = m_nPointType.load(std::memory_order_relaxed);
-    view.slaveId = m_nSlaveId.load(std::memory_order_relaxed);
-    view.start = m_nStartPoint.load(std::memory_order_relaxed);
-    view.count = m_nCount.load(std::memory_order_relaxed);
-    view.data = m_pData.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    view.type = m_nPointType.load(std::memory_order_acquire);
+    view.slaveId = m_nSlaveId.load(std::memory_order_acquire);
+    view.start = m_nStartPoint.load(std::memory_order_acquire);
+    view.count = m_nCount.load(std::memory_order_acquire);
+    view.data = m_pData.load(std::memory_order_acquire);
     if (m_nGeneration.load(std::memory_order_relaxed) == before) return view;
   }
 }
 
+// Between the two, the host stores the fields with release, which keeps the
+// odd generation ahead of every one of them.
 void DataBlock::BeginChange() {
   m_nGeneration.store(m_nGeneration.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
 }
 
 void DataBlock::EndChange() {

@@ -518,12 +518,14 @@ void ThreadMessageTarget::WatchFd(int fd, short events, std::function<void(int f
 
 void ThreadMessageTarget::UnwatchFd(int fd) {
   ThreadLoopCore& core = *m_impl->core;
-  {
+  const auto erase = [&core, fd] {
     std::lock_guard lock(core.mutex);
-    if (core.watches.erase(fd) == 0 || core.stopping) return;
-  }
-  // The loop must stop polling the descriptor before the caller closes it.
-  core.Wake();
+    core.watches.erase(fd);
+  };
+  // From another thread the removal runs on the loop, between two callbacks:
+  // once this returns no callback for `fd` is running or still to come, and
+  // the caller may close it. The loop rebuilds its poll set each round.
+  if (IsLoopThread() || !RunSync(erase)) erase();
 }
 
 bool ThreadMessageTarget::RunSync(const std::function<void()>& work) {

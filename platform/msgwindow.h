@@ -100,6 +100,8 @@ class ThreadMessageTarget : public MessageTarget {
   // `ready` gets (fd, revents) on the loop thread each time poll() reports it.
   // Watching an fd again replaces its events and callback. Any thread.
   void WatchFd(int fd, short events, std::function<void(int fd, short revents)> ready);
+  // Any thread; on return no callback for `fd` runs any more, so it may be
+  // closed. From another thread it waits for a callback in progress.
   void UnwatchFd(int fd);
 
   // Runs `work` on the loop thread and waits for it to finish (runs it at once

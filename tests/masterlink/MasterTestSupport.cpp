@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -89,6 +90,8 @@ bool CChildProcess::Start(const std::vector<std::string>& argv) {
   m_pid = ::fork();
   if (m_pid < 0) return false;
   if (m_pid == 0) {
+    // A test that crashes or is killed on its time-out takes its peers along.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::execv(args[0], args.data());
     ::_exit(127);
   }

@@ -220,7 +220,8 @@ std::optional<Number> NumberOf(const VARIANT& v) {
     case VT_R4: return Number::Real(v.fltVal);
     case VT_R8: return Number::Real(v.dblVal);
     case VT_BOOL: {
-      Number n = Number::Signed(v.boolVal != 0 ? VARIANT_TRUE : VARIANT_FALSE);
+      // The stored value, as OLE takes it: a bit point's 1 stays 1.
+      Number n = Number::Signed(v.boolVal);
       n.fromBool = true;
       return n;
     }
@@ -253,7 +254,7 @@ HRESULT ToInteger(const Number& n, int bits, bool isSigned, uint64_t* out) {
       if (n.s < 0) {
         // VARIANT_TRUE is all bits set, as OLE gives it (255 for VT_UI1).
         if (n.fromBool) {
-          *out = umax;
+          *out = static_cast<uint64_t>(n.s) & umax;
           return S_OK;
         }
         return DISP_E_OVERFLOW;
@@ -519,14 +520,7 @@ HRESULT Convert(const VARIANT& source, VARTYPE vt, VARIANT* out) {
   if (vt == VT_EMPTY) return S_OK;
 
   // The same type is a copy; for arrays it is the only conversion there is.
-  if (source.vt == vt) {
-    if (vt == VT_BOOL) {
-      out->vt = VT_BOOL;
-      out->boolVal = source.boolVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      return S_OK;
-    }
-    return VariantCopy(out, &source);
-  }
+  if (source.vt == vt) return VariantCopy(out, &source);
   if ((source.vt | vt) & (VT_ARRAY | VT_BYREF)) return DISP_E_TYPEMISMATCH;
 
   const bool sourceIsValue = source.vt == VT_EMPTY || source.vt == VT_BOOL || IsNumericType(source.vt);

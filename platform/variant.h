@@ -28,10 +28,11 @@
 //   overflow as above; text beyond the double range is DISP_E_OVERFLOW).
 // - BSTR to VT_BOOL: "True" or "False" in any letter case, or a number (0 is
 //   false, anything else true); otherwise DISP_E_TYPEMISMATCH.
-// - Any conversion that makes a VT_BOOL makes VARIANT_TRUE (-1) or
-//   VARIANT_FALSE (0), VT_BOOL to VT_BOOL included. VT_BOOL to a number gives
-//   -1 or 0 whatever non-zero value it held (a bit point's 1 reads as -1); to
-//   an unsigned type true is all bits set (255, 65535, ...).
+// - Any conversion from another type that makes a VT_BOOL makes VARIANT_TRUE
+//   (-1) or VARIANT_FALSE (0); VT_BOOL to VT_BOOL is a copy. VT_BOOL to a
+//   number gives the value it holds: VARIANT_TRUE gives -1, and a bit point's
+//   true (stored as 1) gives 1; to an unsigned type VARIANT_TRUE is all bits
+//   set (255, 65535, ...).
 // - Numbers to BSTR use the shortest text that reads back to the same value of
 //   the source type ("1", "-2.5", "0.1" for VT_R4 0.1f, "1E+20", "1.5E-07"):
 //   plain digits unless the decimal exponent is below -4 or reaches 15 (7 for

@@ -220,7 +220,9 @@ TEST(IsSameValue, ComparesInTheCurrentType) {
   EXPECT_FALSE(IsSameValue(one, MakeVariantBool(true))) << "1 and VARIANT_TRUE differ as doubles";
   EXPECT_TRUE(IsSameValue(MakeVariantBool(true), MakeVariantBool(true)));
   EXPECT_FALSE(IsSameValue(one, MakeVariantBool(false)));
-  EXPECT_TRUE(IsSameValue(one, MakeVariantI2(1)));
+  // The 1 becomes VARIANT_TRUE in the coil's type, and -1 is not the coil's 1.
+  EXPECT_FALSE(IsSameValue(one, MakeVariantI2(1)));
+  EXPECT_TRUE(IsSameValue(MakeVariantBool(true), MakeVariantI2(1)));
   EXPECT_TRUE(IsSameValue(*Text("abc"), *Text("abc")));
   EXPECT_FALSE(IsSameValue(*Text("abc"), *Text("ABC")));
   EXPECT_TRUE(IsSameValue(*Text("5"), MakeVariantI2(5)));

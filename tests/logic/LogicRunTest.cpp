@@ -93,6 +93,24 @@ class LogicRun : public ::testing::Test {
   RecordingHost host;
 };
 
+// A coil read from a slave holds true as 1: arithmetic on it counts 1, as a
+// register fed from it expects, while a client's VARIANT_TRUE counts -1.
+TEST_F(LogicRun, ACoilsTrueCountsAsTheOneItHolds) {
+  VARIANT coil = MakeVariantBool(true);
+  coil.boolVal = 1;
+  Tag("Coil", coil);
+  Tag("ClientTrue", MakeVariantBool(true));
+  Num("Zero", 0);
+  Num("R", 5);
+  Num("S", 5);
+  CLogicBlock& lb = Block("LB");
+  E(lb, 1, 1, "R", "Coil", "Zero");
+  E(lb, 1, 1, "S", "ClientTrue", "Zero");
+  EXPECT_EQ(lb.Run(app, ""), 0);
+  EXPECT_EQ(Value("R"), 1.0);
+  EXPECT_EQ(Value("S"), -1.0);
+}
+
 TEST_F(LogicRun, AssignmentsComputeDoublesAndCopyUnchanged) {
   Text("A", "not a number");
   Tag("B", MakeVariantI2(3));

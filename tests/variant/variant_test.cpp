@@ -399,17 +399,21 @@ TEST(ChangeType, BooleansAndEmpty) {
   ASSERT_EQ(Change(MakeVariantI2(0), VT_BOOL, out), S_OK);
   EXPECT_EQ(out->boolVal, VARIANT_FALSE);
 
-  // A bit point stores true as 1; every conversion of it reads it as VARIANT_TRUE,
-  // so 1 and -1 never look like two different values.
+  // A bit point stores true as 1, and converts as the 1 it holds: a logic
+  // block's "Register = Coil" must send 1, not 0xFFFF.
   VARIANT bit = MakeVariantBool(true);
   bit.boolVal = 1;
   ASSERT_EQ(Change(bit, VT_R8, out), S_OK);
-  EXPECT_EQ(out->dblVal, -1.0);
+  EXPECT_EQ(out->dblVal, 1.0);
   ASSERT_EQ(Change(bit, VT_BOOL, out), S_OK);
-  EXPECT_EQ(out->boolVal, VARIANT_TRUE);
+  EXPECT_EQ(out->boolVal, 1) << "the same type is a copy";
   ASSERT_EQ(Change(bit, VT_I2, out), S_OK);
-  EXPECT_EQ(out->iVal, -1);
+  EXPECT_EQ(out->iVal, 1);
   ASSERT_EQ(Change(bit, VT_UI2, out), S_OK);
+  EXPECT_EQ(out->uiVal, 1);
+  ASSERT_EQ(Change(MakeVariantBool(true), VT_R8, out), S_OK);
+  EXPECT_EQ(out->dblVal, -1.0);
+  ASSERT_EQ(Change(MakeVariantBool(true), VT_UI2, out), S_OK);
   EXPECT_EQ(out->uiVal, 0xFFFF);
   ASSERT_EQ(Change(MakeVariantBool(false), VT_UI1, out), S_OK);
   EXPECT_EQ(out->bVal, 0);

@@ -240,7 +240,14 @@ TEST_F(TcpServerTest, CloseWhileClientsTalkIsClean) {
       }
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Close while they are talking: once some answers have gone out.
+  int32_t answered = 0;
+  for (int i = 0; i < 500 && answered == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    SlaveStatus(8050, &answered, nullptr, 0);
+  }
+  EXPECT_GT(answered, 0) << "no client got through";
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(CloseSlaveConnection(8050), 1);
   // The host's view of the log is gone at once; the server thread may still
   // be logging into its own reference.

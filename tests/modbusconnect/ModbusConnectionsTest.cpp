@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <pty.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 #include <chrono>
 #include <cstddef>
@@ -146,19 +149,40 @@ TEST(ModbusConnections, TcpSlaveListensOnTheStoredPortOnce) {
   OpenTcpSlave(app);
   ASSERT_EQ(app.m_hTcpSlave, 8050);
   EXPECT_FALSE(IsTcpSlaveStartable(app));
-  bool connected = false;
-  for (int i = 0; i < 100 && !connected; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // It is our slave that listens there: it answers a read of a word it lends.
+  uint16_t word = 4242;
+  const int32_t block = DefineDataBlock(1, SLAVELINK_HOLDING_REGISTER, 1, 1, &word);
+  ASSERT_GT(block, 0);
+  int fd = -1;
+  for (int i = 0; i < 100 && fd < 0; ++i) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(app.m_nTcpSlavePort));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      ::close(fd);
+      fd = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
-  EXPECT_TRUE(connected);
+  ASSERT_GE(fd, 0) << "nothing listens on the stored port";
+  const uint8_t request[] = {0x12, 0x34, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+  ASSERT_EQ(::send(fd, request, sizeof request, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof request));
+  timeval wait{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  uint8_t answer[11] = {};
+  size_t got = 0;
+  while (got < sizeof answer) {
+    const ssize_t n = ::recv(fd, answer + got, sizeof answer - got, 0);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  const uint8_t expected[] = {0x12, 0x34, 0, 0, 0, 5, 1, 3, 2, 4242 >> 8, 4242 & 0xFF};
+  EXPECT_EQ(std::vector<uint8_t>(answer, answer + got), std::vector<uint8_t>(expected, expected + sizeof expected));
   CloseSlaveConnection(8050);
+  RemoveDataBlock(block);
 }
 
 }  // namespace

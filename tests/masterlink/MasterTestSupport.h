@@ -65,7 +65,8 @@ constexpr UINT kRspMessage = WM_USER + 3;
 // they cannot be taken for the answer to a later, different request.
 bool WaitUntilLineCarries(CRecordingWindow& window, int32_t handle, uint8_t slave, int attempts);
 
-// A child process, killed and reaped when this goes away.
+// A child process, killed and reaped when this goes away, and killed when the
+// thread that started it ends: start it from the test's own thread.
 class CChildProcess {
  public:
   CChildProcess() = default;

@@ -69,18 +69,14 @@ Outcome Transact(CRecordingWindow& window, int32_t handle, uint8_t slave, uint8_
 }
 
 bool WaitUntilLineCarries(CRecordingWindow& window, int32_t handle, uint8_t slave, int attempts) {
-  int prompt = 0;
-  for (int i = 0; i < attempts && prompt < 2; ++i) {
-    const Outcome out = Transact(window, handle, slave, 3, 1, 1);
-    if (out.status == 0 && out.elapsedMs < 300) {
-      ++prompt;
-    } else {
-      prompt = 0;
-      ::usleep(out.status == 0 ? 300000 : 500000);
-    }
+  int inARow = 0;
+  for (int i = 0; i < attempts && inARow < 2; ++i) {
+    const bool answered = Transact(window, handle, slave, 3, 1, 1).status == 0;
+    inARow = answered ? inARow + 1 : 0;
+    // Quiet after each attempt: a late answer arrives while the master idles.
+    ::usleep(answered ? 300000 : 500000);
   }
-  ::usleep(300000);
-  return prompt == 2;
+  return inARow == 2;
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& argv) {

@@ -59,10 +59,10 @@ Outcome Transact(CRecordingWindow& window, int32_t handle, uint8_t slave, uint8_
 constexpr UINT kRspMessage = WM_USER + 3;
 
 // For a serial line whose far end is still starting: sends one-register reads
-// of holding register 1 until two in a row are answered promptly, then leaves
-// the line quiet for a moment. Requests sent before the far end was ready may
-// be answered late, all at once; the idle master drops such stragglers, so
-// they cannot be taken for the answer to a later, different request.
+// of holding register 1 until two in a row are answered, leaving the line
+// quiet for a moment after each. Requests sent before the far end was ready
+// may be answered late, all at once; the idle master drops such stragglers,
+// so they cannot be taken for the answer to a later, different request.
 bool WaitUntilLineCarries(CRecordingWindow& window, int32_t handle, uint8_t slave, int attempts);
 
 // A child process, killed and reaped when this goes away, and killed when the

@@ -67,6 +67,22 @@ class IDocumentTemplate {
   virtual bool NewDocument() = 0;
   // Opens a form file; false (after telling the operator) when it cannot.
   virtual bool OpenDocumentFile(const std::string& path) = 0;
+
+  // What the project file needs of the open forms. A template that keeps no
+  // form files has none to save or close.
+  // The number of open form documents.
+  virtual int DocumentCount() const { return 0; }
+  // Saves the open form at `index` (the framework's order) to its own file,
+  // asking for a name when it has none, and gives its full path. False when
+  // the operator cancelled or the file could not be written.
+  virtual bool SaveDocument(int index, std::string& path) {
+    (void)index;
+    path.clear();
+    return false;
+  }
+  // Closes every open form through the framework's close command, which asks
+  // to save a modified one; answering Cancel asks again, until none is open.
+  virtual void CloseAllDocuments() {}
 };
 
 class IAppFramework {

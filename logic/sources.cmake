@@ -8,3 +8,8 @@ list(APPEND PLEXCORE_SOURCES
 )
 list(APPEND PLEXMAR_QT_SOURCES
 )
+
+# logic block CSV (Qt-free)
+list(APPEND PLEXCORE_SOURCES
+  logic/LogicBlockCsv.cpp
+)

@@ -3,3 +3,9 @@ list(APPEND PLEXCORE_SOURCES
 )
 list(APPEND PLEXMAR_QT_SOURCES
 )
+
+# tag CSV and the CSV line reader shared with the logic block CSV (Qt-free)
+list(APPEND PLEXCORE_SOURCES
+  tags/CsvReader.cpp
+  tags/TagCsv.cpp
+)

@@ -13,3 +13,8 @@ list(APPEND PLEXMAR_QT_SOURCES
   connections/ModbusConnectDialogs.cpp
   connections/ModbusConnectCommands.cpp
 )
+
+# the OPC connect step shared by the Connect menu and the project load (Qt-free)
+list(APPEND PLEXCORE_SOURCES
+  connections/OpcConnect.cpp
+)

@@ -25,6 +25,7 @@ list(APPEND PLEXCORE_SOURCES
 
 # project file (Qt-free part)
 list(APPEND PLEXCORE_SOURCES
+  core/ProjectFile.cpp
 )
 
 # main window, application driver (Qt)

@@ -18,6 +18,11 @@ using projectdoubles::ClientCalls;
 namespace {
 int32_t g_nextServer = 70;
 std::string g_lastServer;
+}  // namespace
+
+void projectdoubles::ResetClient() {
+  ClientCalls().clear();
+  g_nextServer = 70;
 }
 
 int32_t ClientCountServers(int32_t, const char*) { return 0; }

@@ -14,6 +14,8 @@ namespace projectdoubles {
 // Every call of the OPC client toolkit that a load makes, in order. A server
 // named "Down" cannot be connected; "NoGroup" connects but gives no group.
 std::vector<std::string>& ClientCalls();
+// No calls recorded; server handles count from 70 again.
+void ResetClient();
 
 class Libraries : public ISystemLibraries {
  public:

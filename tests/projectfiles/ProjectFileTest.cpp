@@ -41,7 +41,7 @@ struct Bytes {
 class ProjectFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClientCalls().clear();
+    projectdoubles::ResetClient();
     app.SetHostUi(&host);
     dir = fs::temp_directory_path() / ("plexmar-project-" + std::to_string(getpid()) + "-" +
                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -302,7 +302,7 @@ TEST_F(ProjectFile, LoadTearsDownInOrderAndReopensOnlyWhatWasOpen) {
   // Both links fail with their messages; the load goes on.
   EXPECT_EQ(host.messages, (std::vector<std::string>{"Connection Failed", "Connection Failed to Create Group"}));
   EXPECT_TRUE(app.m_serverLinks.empty());
-  EXPECT_NE(std::find(ClientCalls().begin(), ClientCalls().end(), "Disconnect 71"), ClientCalls().end())
+  EXPECT_NE(std::find(ClientCalls().begin(), ClientCalls().end(), "Disconnect 70"), ClientCalls().end())
       << "a server without its group is let go";
 }
 

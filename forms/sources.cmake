@@ -1,5 +1,10 @@
 # forms/: Qt-free model files go to PLEXCORE_SOURCES, widgets and dialogs to PLEXMAR_QT_SOURCES.
+# the form document, its file and the display items (Qt-free)
 list(APPEND PLEXCORE_SOURCES
+  forms/MMI_Item.cpp
+  forms/MMI_Items.cpp
+  forms/MMI_TrendItem.cpp
+  forms/PlexmarDoc.cpp
 )
 list(APPEND PLEXMAR_QT_SOURCES
 )

@@ -13,8 +13,11 @@
 #include "core/MainFrame.h"
 #include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
+#include "core/ProjectCommands.h"
 #include "core/SignalQuit.h"
 #include "core/SimpleFormFrame.h"
+#include "logic/LogicCsvCommands.h"
+#include "tags/TagCommands.h"
 #include "resources/CommandIds.h"
 
 namespace {
@@ -67,6 +70,11 @@ bool CQtFramework::CreateMainWindow() {
   InstallModbusPolling(m_frame->Core());
   // The Connect menu's Modbus commands; the window's command table keeps them.
   InstallModbusConnectCommands(*m_frame, m_app);
+  // Save All, Restore All and the project reader of start-up; the lock, the
+  // tag CSV and the logic block CSV commands.
+  InstallProjectCommands(*m_frame, m_app);
+  InstallTagCommands(*m_frame, m_app);
+  InstallLogicCsvCommands(*m_frame, m_app);
   CSimpleFormTemplate* forms = m_template.get();
   m_frame->SetCommandHandler(cmd::ID_FILE_NEW, [forms] { forms->NewDocument(); });
   CMainFrame* frame = m_frame.get();

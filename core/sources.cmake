@@ -36,3 +36,9 @@ list(APPEND PLEXMAR_QT_SOURCES
   core/SignalQuit.cpp
   core/SimpleFormFrame.cpp
 )
+
+# project file commands and the file dialogs of the file commands (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+  core/FileDialogs.cpp
+  core/ProjectCommands.cpp
+)

@@ -13,3 +13,9 @@ list(APPEND PLEXMAR_QT_SOURCES
 list(APPEND PLEXCORE_SOURCES
   logic/LogicBlockCsv.cpp
 )
+
+# logic block CSV commands and dialogs (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+  logic/LogicCsvDialogs.cpp
+  logic/LogicCsvCommands.cpp
+)

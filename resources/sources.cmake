@@ -13,3 +13,11 @@ list(APPEND PLEXMAR_QT_SOURCES
   resources/TcpServerDlg.ui
   resources/TcpSlaveDlg.ui
 )
+
+# dialogs of the lock and of the logic block CSV commands
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/PasswordDlg.ui
+  resources/SelectLogicBlockDlg.ui
+  resources/ImportLogicBlkDlg.ui
+  resources/LogicBlockExistsDlg.ui
+)

@@ -1,5 +1,7 @@
 #include "tags/CsvReader.h"
 
+#include "platform/archive.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -89,4 +91,10 @@ std::string FormatCsvFixed(double value, int decimals) {
   const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
   if (error != std::errc()) return "0";
   return std::string(text, end);
+}
+
+bool SaveCsvFile(const std::string& path, const std::string& text) {
+  CArchive ar;
+  ar.WriteRaw(text.data(), text.size());
+  return ar.SaveToFile(path);
 }

@@ -46,3 +46,8 @@ bool ParseCsvInt(std::string_view field, long long& value);
 
 // "%.Nf" with '.' as the decimal point whatever the locale.
 std::string FormatCsvFixed(double value, int decimals);
+
+// Writes a whole exported file; false when it cannot be created. The text
+// goes to a temporary file that then replaces `path`, so a failed export
+// leaves an older file whole.
+bool SaveCsvFile(const std::string& path, const std::string& text);

@@ -8,4 +8,11 @@ list(APPEND PLEXMAR_QT_SOURCES
 list(APPEND PLEXCORE_SOURCES
   tags/CsvReader.cpp
   tags/TagCsv.cpp
+  tags/Lock.cpp
+)
+
+# lock and unlock, tag CSV commands (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+  tags/PasswordDlg.cpp
+  tags/TagCommands.cpp
 )

@@ -8,4 +8,8 @@ if [ ! -x "$build/plexmar" ]; then
   echo "Plexmar: $build/plexmar was not built (was the build configured with -DPLEXMAR_GUI=OFF?)" >&2
   exit 1
 fi
+# A first start gets the demo project; an existing plexmar.tst is never touched.
+if [ ! -e "$build/plexmar.tst" ] && [ -x "$build/demo/plexmar_demo" ]; then
+  "$build/demo/plexmar_demo" "$(dirname "$0")/../demo/demo-project.txt" "$build/plexmar.tst"
+fi
 exec "$build/plexmar" "${@:2}"

@@ -11,3 +11,15 @@ if(TARGET plexgui)
     LIBS plexgui)
   target_include_directories(projectfiles_gui_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
 endif()
+if(TARGET plexmar)
+  plexmar_test(projectfiles_program_test LABEL e2e
+    SOURCES ${TEST_DIR}/ProjectProgramTest.cpp
+    LIBS plexcore util)
+  add_dependencies(projectfiles_program_test plexmar plexmar_demo)
+endif()
+if(TARGET plexgui)
+  plexmar_test(projectfiles_restore_test LABEL e2e
+    SOURCES ${TEST_DIR}/RestoreExchangeTest.cpp
+    LIBS plexgui)
+  target_include_directories(projectfiles_restore_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
+endif()

@@ -187,6 +187,22 @@ TEST_F(ProjectFile, TextValueIsAVariantRecordAndAString) {
   EXPECT_EQ(BstrToUtf8(app.m_tags[0]->m_value->bstrVal), "abc");
 }
 
+TEST_F(ProjectFile, ArrayValueIsStoredEmptyAndTheReaderStaysInStep) {
+  auto array = std::make_unique<CExchangeTag>("Array");
+  VariantClear(array->m_value.get());
+  array->m_value->vt = VT_ARRAY | VT_I2;
+  array->m_value->parray = SafeArrayCreateVector(VT_I2, 0, 4);
+  app.AddTag(std::move(array));
+  app.AddTag(std::make_unique<CExchangeTag>("After"));
+  forms.paths.clear();
+  ASSERT_TRUE(SaveProject(context, Path("array.tst")));
+  ASSERT_TRUE(LoadProject(context, Path("array.tst")));
+  ASSERT_EQ(app.m_tags.size(), 2u);
+  EXPECT_EQ(app.m_tags[0]->m_value->vt, VT_EMPTY);
+  EXPECT_EQ(app.m_tags[1]->m_strName, "After");
+  EXPECT_EQ(app.m_tags[1]->m_value->vt, VT_R4);
+}
+
 TEST_F(ProjectFile, EveryFieldSurvivesSaveAndLoad) {
   Populate();
   ASSERT_TRUE(SaveProject(context, Path("all.tst")));

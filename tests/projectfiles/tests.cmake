@@ -1,6 +1,6 @@
 # The configuration as files: tag and logic block CSV, the project file.
 plexmar_test(projectfiles_csv_test LABEL unit
-  SOURCES ${TEST_DIR}/CsvTest.cpp ${PROJECT_SOURCE_DIR}/tests/core/ToolkitDoubles.cpp
+  SOURCES ${TEST_DIR}/CsvTest.cpp ${TEST_DIR}/LockTest.cpp ${PROJECT_SOURCE_DIR}/tests/core/ToolkitDoubles.cpp
   LIBS plexcore)
 plexmar_test(projectfiles_project_test LABEL unit
   SOURCES ${TEST_DIR}/ProjectFileTest.cpp ${TEST_DIR}/ProjectDoubles.cpp

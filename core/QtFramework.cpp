@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 
 #include "connections/ModbusConnectCommands.h"
@@ -15,7 +16,9 @@
 #include "core/PlexmarApp.h"
 #include "core/ProjectCommands.h"
 #include "core/SignalQuit.h"
-#include "core/SimpleFormFrame.h"
+#include "forms/FormTemplate.h"
+#include "forms/MMI_Item.h"
+#include "forms/PainterDC.h"
 #include "logic/LogicCsvCommands.h"
 #include "tags/TagCommands.h"
 #include "resources/CommandIds.h"
@@ -59,7 +62,8 @@ void CQtFramework::LoadStdProfileSettings(const std::string& registryKey, int re
 }
 
 IDocumentTemplate* CQtFramework::CreateDocumentTemplate() {
-  m_template = std::make_unique<CSimpleFormTemplate>([this] { return m_frame.get(); });
+  m_template = std::make_unique<CFormTemplate>([this] { return m_frame.get(); },
+                                               [this](const std::string& text) { ShowMessage(text); });
   return m_template.get();
 }
 
@@ -75,12 +79,12 @@ bool CQtFramework::CreateMainWindow() {
   InstallProjectCommands(*m_frame, m_app);
   InstallTagCommands(*m_frame, m_app);
   InstallLogicCsvCommands(*m_frame, m_app);
-  CSimpleFormTemplate* forms = m_template.get();
-  m_frame->SetCommandHandler(cmd::ID_FILE_NEW, [forms] { forms->NewDocument(); });
+  // Forms: their File commands, the main window's display defaults, and
+  // bitmaps read through QImage.
+  m_template->InstallCommands(*m_frame);
+  SetFormDefaultFontSource(&m_frame->Core().m_logFont);
+  InstallQtFormBitmapLoader();
   CMainFrame* frame = m_frame.get();
-  m_frame->SetCommandHandler(
-      cmd::ID_FILE_CLOSE, [frame] { frame->MdiArea()->closeActiveSubWindow(); },
-      [frame] { return frame->MdiArea()->activeSubWindow() != nullptr; });
   m_frame->SetCommandHandler(cmd::ID_APP_ABOUT, [frame] {
     QMessageBox::about(frame, QStringLiteral("About Plexmar"),
                        QStringLiteral("Plexmar\nNorvell Software Plexmar Server"));
@@ -109,41 +113,32 @@ void CQtFramework::ReadProject(const std::string& path) { m_frame->Core().ReadPr
 
 void CQtFramework::ExitFramework() {
   if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
+  SetFormDefaultFontSource(nullptr);
   if (m_frame) {
     m_frame->RecentFiles().WriteList();
     m_frame.reset();
   }
 }
 
-namespace {
-
-// The open form window whose title is `name`, ignoring case.
-QMdiSubWindow* FindFormWindow(CMainFrame* frame, const std::string& name) {
-  if (frame == nullptr) return nullptr;
-  const QString wanted = QString::fromStdString(name);
-  for (QMdiSubWindow* window : frame->MdiArea()->subWindowList())
-    if (window->windowTitle().compare(wanted, Qt::CaseInsensitive) == 0) return window;
-  return nullptr;
-}
-
-}  // namespace
-
-// Only forms that are open can be shown or hidden: this framework's form
-// template reads no form files.
+// A form for the logic blocks: the open one whose title is `name` ignoring
+// case; ShowForm otherwise opens the file of that name in the program's
+// folder, as it stands (no extension added).
 int CQtFramework::ShowForm(const std::string& name) {
-  QMdiSubWindow* window = FindFormWindow(m_frame.get(), name);
-  if (window == nullptr) return 0;
-  window->show();
-  m_frame->UpdateMenus();
-  return 1;
+  if (!m_template) return 0;
+  CPlexmarDoc* doc = m_template->FindDocument(name);
+  if (doc == nullptr) {
+    const std::string path = QCoreApplication::applicationDirPath().toStdString() + "/" + name;
+    if (name.empty() || !m_template->OpenDocumentFile(path)) return 0;
+    doc = m_template->FindDocument(std::filesystem::path(path).filename().string());
+    if (doc == nullptr) return 0;
+  }
+  return doc->ShowFormWindow();
 }
 
 int CQtFramework::HideForm(const std::string& name) {
-  QMdiSubWindow* window = FindFormWindow(m_frame.get(), name);
-  if (window == nullptr) return 0;
-  window->hide();
-  m_frame->UpdateMenus();
-  return 1;
+  if (!m_template) return 0;
+  CPlexmarDoc* doc = m_template->FindDocument(name);
+  return doc != nullptr ? doc->HideFormWindow() : 0;
 }
 
 int CQtFramework::Run() {

@@ -10,7 +10,7 @@
 class QApplication;
 class CMainFrame;
 class CPlexmarApp;
-class CSimpleFormTemplate;
+class CFormTemplate;
 
 // It is also the core's user-interface host while the main window exists:
 // message boxes, and showing and hiding forms for the logic blocks.
@@ -40,13 +40,13 @@ class CQtFramework : public IAppFramework, public IHostUi {
   int Run();
 
   CMainFrame* MainFrame() const { return m_frame.get(); }
-  CSimpleFormTemplate* FormTemplate() const { return m_template.get(); }
+  CFormTemplate* FormTemplate() const { return m_template.get(); }
 
  private:
   int& m_argc;
   char** m_argv;
   CPlexmarApp& m_app;
   std::unique_ptr<QApplication> m_qapp;
-  std::unique_ptr<CSimpleFormTemplate> m_template;
+  std::unique_ptr<CFormTemplate> m_template;
   std::unique_ptr<CMainFrame> m_frame;
 };

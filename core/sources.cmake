@@ -34,7 +34,6 @@ list(APPEND PLEXMAR_QT_SOURCES
   core/QtFramework.cpp
   core/RecentFileList.cpp
   core/SignalQuit.cpp
-  core/SimpleFormFrame.cpp
 )
 
 # project file commands and the file dialogs of the file commands (Qt)

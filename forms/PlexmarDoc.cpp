@@ -19,6 +19,18 @@ CPlexmarDoc::~CPlexmarDoc() { DeleteContents(); }
 
 void CPlexmarDoc::DeleteContents() { m_items.clear(); }
 
+CMMI_Item* CPlexmarDoc::HitTest(int x, int y) const {
+  for (int pass = 0; pass < 2; ++pass)
+    for (const std::unique_ptr<CMMI_Item>& item : m_items)
+      if (item->HitTest(x, y, pass)) return item.get();
+  return nullptr;
+}
+
+void CPlexmarDoc::SetTitle(const std::string& title) {
+  m_strTitle = title;
+  if (m_pView != nullptr) m_pView->TitleChanged();
+}
+
 std::unique_ptr<CMMI_Item> CreateFormItem(int32_t nType) {
   switch (nType) {
     case kItemText: return std::make_unique<CMMI_TxtItem>();

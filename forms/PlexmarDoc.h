@@ -52,6 +52,8 @@ class IFormView {
   virtual void HideFrame() = 0;
   // Stops the refresh timer and starts it again with the document's rate.
   virtual void RestartTimer() = 0;
+  // The document's title changed: the frame's caption follows it.
+  virtual void TitleChanged() = 0;
 };
 
 // The defaults of a new form, as the main window keeps them.
@@ -86,6 +88,11 @@ class CPlexmarDoc {
   // Deletes every item.
   void DeleteContents();
 
+  // The item at a client point: the first in list order that HitTest pass 0
+  // accepts, else the first that pass 1 accepts, else null. Pass 0 lets items
+  // lying on a large rectangle, ellipse or bitmap win over it.
+  CMMI_Item* HitTest(int x, int y) const;
+
   // --- frame and view -------------------------------------------------------
   // 0 when the document has no view; else the frame is shown (normal state,
   // activated) or hidden, and 1.
@@ -106,7 +113,7 @@ class CPlexmarDoc {
 
   // --- the framework's document state -----------------------------------------
   const std::string& GetTitle() const { return m_strTitle; }
-  void SetTitle(const std::string& title) { m_strTitle = title; }
+  void SetTitle(const std::string& title);
   const std::string& GetPathName() const { return m_strPathName; }
   void SetPathName(const std::string& path) { m_strPathName = path; }
   bool IsModified() const { return m_bModified; }

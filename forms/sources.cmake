@@ -6,5 +6,10 @@ list(APPEND PLEXCORE_SOURCES
   forms/MMI_TrendItem.cpp
   forms/PlexmarDoc.cpp
 )
+# the form view, its frame and template, drawing through QPainter (Qt)
 list(APPEND PLEXMAR_QT_SOURCES
+  forms/PainterDC.cpp
+  forms/FormCanvas.cpp
+  forms/PlexmarView.cpp
+  forms/FormTemplate.cpp
 )

@@ -143,6 +143,23 @@ TEST_F(FormItems, HitTestPassesAndMargins) {
   bmp.m_rect = {0, 0, 6, 100};  // narrower than 7: hit anywhere near
   EXPECT_TRUE(bmp.HitTest(3, 50, 0));
 
+  // The document's two passes: a text lying on a big frame wins over it,
+  // though the frame comes first in the list; inside the frame away from the
+  // text, pass 1 finds the frame.
+  CPlexmarDoc doc;
+  auto frame = std::make_unique<CMMI_RectItem>();
+  frame->m_rect = {0, 0, 300, 300};
+  CMMI_Item* framePtr = frame.get();
+  auto label = std::make_unique<CMMI_TxtItem>();
+  label->m_rect = {100, 100, 150, 113};
+  CMMI_Item* labelPtr = label.get();
+  doc.m_items.push_back(std::move(frame));
+  doc.m_items.push_back(std::move(label));
+  EXPECT_EQ(doc.HitTest(120, 105), labelPtr);
+  EXPECT_EQ(doc.HitTest(1, 105), framePtr) << "on the frame's edge pass 0 finds the frame first";
+  EXPECT_EQ(doc.HitTest(200, 200), framePtr);
+  EXPECT_EQ(doc.HitTest(400, 400), nullptr);
+
   CMMI_TxtItem text;
   text.m_rect = {0, 0, 10, 10};
   EXPECT_TRUE(text.HitTest(10, 10, 0)) << "both edges included";

@@ -3,3 +3,8 @@
 plexmar_test(forms_test LABEL unit
   SOURCES ${TEST_DIR}/FormFileTest.cpp ${TEST_DIR}/FormItemsTest.cpp
   LIBS plexcore)
+if(TARGET plexgui)
+  plexmar_test(forms_gui_test LABEL gui
+    SOURCES ${TEST_DIR}/FormGuiTest.cpp
+    LIBS plexgui Qt6::Test)
+endif()

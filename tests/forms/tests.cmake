@@ -7,4 +7,7 @@ if(TARGET plexgui)
   plexmar_test(forms_gui_test LABEL gui
     SOURCES ${TEST_DIR}/FormGuiTest.cpp
     LIBS plexgui Qt6::Test)
+  plexmar_test(forms_exchange_test LABEL e2e
+    SOURCES ${TEST_DIR}/FormExchangeTest.cpp
+    LIBS plexgui)
 endif()

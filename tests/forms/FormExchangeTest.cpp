@@ -1,0 +1,120 @@
+// A form on a running exchange: a form file that names tags of the project
+// opens through the template, and its data value and bar graph follow what a
+// pymodbus master writes into the Modbus/TCP slave memory, on the next
+// refresh ticks, with the real slave library.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <filesystem>
+
+#include "connections/ModbusConnections.h"
+#include "core/ExchangeTag.h"
+#include "core/HostUi.h"
+#include "core/MainFrame.h"
+#include "core/PlexmarApp.h"
+#include "core/ValueConversion.h"
+#include "forms/FormTemplate.h"
+#include "forms/MMI_Items.h"
+#include "forms/PlexmarView.h"
+#include "platform/archive.h"
+#include "tests/projectfiles/PymodbusPeer.h"
+#include "tests/support/FreePort.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "forms_exchange_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+template <typename Pred>
+bool SpinUntil(Pred done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+TEST(FormExchange, DataValuesFollowAModbusMastersWrites) {
+  if (std::system("/usr/bin/python3 -c 'import pymodbus' 2>/dev/null") != 0)
+    GTEST_SKIP() << "pymodbus is not installed";
+  App();
+  CPlexmarApp app;
+  CMainFrame frame{app};
+  ASSERT_TRUE(frame.Create());
+  frame.show();
+  const fs::path dir = fs::temp_directory_path() / ("plexmar-form-exchange-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+
+  const uint16_t port = testsupport::PickFreePort();
+  ASSERT_NE(port, 0);
+  app.m_nTcpSlavePort = port;
+  modbusconn::OpenTcpSlave(app);
+  ASSERT_NE(app.m_hTcpSlave, -1);
+  auto tag = std::make_unique<CExchangeTag>("Tank.Level");
+  tag->m_nSourceKind = CExchangeTag::kSourceLocal;
+  tag->m_nAddress = 10;
+  app.AddTag(std::move(tag));
+  app.DefineLocalBlocks();
+
+  // The form file, as another run of the program would have saved it.
+  {
+    CPlexmarDoc doc;
+    doc.m_nRefreshRate = 100;
+    auto value = std::make_unique<CMMI_TagItem>();
+    value->m_nType = kItemTag;
+    value->m_rect = {10, 10, 11, 11};
+    value->m_strTag = "Tank.Level";
+    doc.m_items.push_back(std::move(value));
+    auto bar = std::make_unique<CMMI_BarItem>();
+    bar->m_nType = kItemBar;
+    bar->m_rect = {100, 10, 120, 110};
+    bar->m_strTag = "Tank.Level";
+    bar->m_fHigh = 10000.0f;
+    doc.m_items.push_back(std::move(bar));
+    CArchive ar;
+    doc.Serialize(ar);
+    ASSERT_TRUE(ar.SaveToFile(dir / "Tanks"));
+  }
+  CFormTemplate forms([&] { return &frame; }, [](const std::string& text) { ADD_FAILURE() << text; });
+  ASSERT_TRUE(forms.OpenDocumentFile((dir / "Tanks").string()));
+  CPlexmarDoc* doc = forms.FindDocument("tanks");
+  ASSERT_NE(doc, nullptr);
+  auto* value = dynamic_cast<CMMI_TagItem*>(doc->m_items[0].get());
+  auto* bar = dynamic_cast<CMMI_BarItem*>(doc->m_items[1].get());
+  ASSERT_NE(value, nullptr);
+  ASSERT_NE(bar, nullptr);
+  CPlexmarView* view = forms.FrameOf(*doc)->View();
+
+  for (int written : {4321, 77}) {
+    ASSERT_EQ(Pymodbus(port, "unit(c.write_register, 9, " + std::to_string(written) + ")\nprint('ok')\n"), "ok");
+    // The main window's tick brings the word into the tag, the form's own
+    // tick into the item, and the paint onto the screen.
+    const std::string want = std::to_string(written);
+    EXPECT_TRUE(SpinUntil([&] { return value->m_strShown.find(want) != std::string::npos; }, 5000))
+        << "shown: " << value->m_strShown;
+    EXPECT_DOUBLE_EQ(bar->GetValue(), written);
+    EXPECT_GT(view->TotalPaintDraws(), 0);
+  }
+
+  forms.CloseAllDocuments();
+  EXPECT_EQ(forms.DocumentCount(), 0);
+  CloseSlaveConnection(app.m_hTcpSlave);
+  app.m_hTcpSlave = -1;
+  app.RemoveAllTags();
+  fs::remove_all(dir);
+}
+
+}  // namespace

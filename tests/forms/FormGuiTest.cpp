@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QMdiArea>
 #include <QPainter>
@@ -13,12 +15,14 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "core/ExchangeTag.h"
 #include "core/MainFrame.h"
 #include "core/ValueConversion.h"
 #include "core/PlexmarApp.h"
+#include "core/QtFramework.h"
 #include "forms/FormCanvas.h"
 #include "forms/FormTemplate.h"
 #include "forms/MMI_Items.h"
@@ -614,6 +618,87 @@ TEST_F(FormWindows, TimerRefreshesAndRepaintsOnlyWhatChanged) {
   EXPECT_EQ(view->TotalPaintDraws(), drawn + 1);
   EXPECT_EQ(static_cast<CMMI_TagItem*>(doc->m_items[7].get())->m_strShown, GetValueString(flow, VT_EMPTY));
   forms->FrameOf(*doc)->grab().save(ShotDir() + "/form-view.png");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FormGui, LogFontToQFont) {
+  LOGFONT f{};
+  f.lfHeight = -20;
+  f.lfWeight = 700;
+  f.lfItalic = 1;
+  f.lfUnderline = 1;
+  f.lfStrikeOut = 1;
+  std::strcpy(f.lfFaceName, "Courier");
+  const QFont font = FontFromLogFont(f);
+  EXPECT_EQ(font.pixelSize(), 20) << "a negative height is the character height in pixels";
+  EXPECT_EQ(font.weight(), QFont::Bold);
+  EXPECT_TRUE(font.italic());
+  EXPECT_TRUE(font.underline());
+  EXPECT_TRUE(font.strikeOut());
+  EXPECT_TRUE(QFontInfo(font).fixedPitch()) << "Courier resolves to a monospace font: " << QFontInfo(font).family().toStdString();
+  const QFontMetrics metrics(font);
+  EXPECT_EQ(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("MMMM"));
+
+  f.lfHeight = 0;
+  f.lfWeight = 0;
+  f.lfItalic = f.lfUnderline = f.lfStrikeOut = 0;
+  std::strcpy(f.lfFaceName, "");
+  f.lfPitchAndFamily = 0x22;  // variable pitch, swiss
+  const QFont plain = FontFromLogFont(f);
+  EXPECT_EQ(plain.family(), SystemFormFont().family()) << "no face: the system font's";
+  EXPECT_EQ(plain.weight(), SystemFormFont().weight());
+  EXPECT_FALSE(plain.italic());
+}
+
+// The application's ShowForm and HideForm: a form found by title in any
+// letter case, or opened from the program's folder under its name as it
+// stands; after a title change only the new title finds the open form.
+TEST_F(FormGui, ShowFormFindsOrOpensFromTheProgramsFolder) {
+  char pattern[] = "/tmp/plexmar-showform-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  setenv("HOME", pattern, 1);
+  setenv("XDG_CONFIG_HOME", (std::string(pattern) + "/config").c_str(), 1);
+  int argc = 1;
+  char name[] = "forms_gui_test";
+  char* argv[] = {name, nullptr};
+  CQtFramework framework(argc, argv, app);
+  ASSERT_TRUE(framework.InitOle());
+  ASSERT_NE(framework.CreateDocumentTemplate(), nullptr);
+  ASSERT_TRUE(framework.CreateMainWindow());
+  framework.FormTemplate()->m_askSave = [](const QString&) { return QMessageBox::No; };
+
+  const std::string formName = "Showform-" + std::to_string(getpid());
+  const fs::path file = fs::path(QCoreApplication::applicationDirPath().toStdString()) / formName;
+  {
+    CPlexmarDoc doc;
+    CArchive ar;
+    doc.Serialize(ar);
+    ASSERT_TRUE(ar.SaveToFile(file));
+  }
+  EXPECT_EQ(app.ShowForm("NoSuchForm-" + std::to_string(getpid())), 0);
+  EXPECT_EQ(app.HideForm(formName), 0) << "HideForm opens nothing";
+  EXPECT_EQ(app.ShowForm(formName), 1);
+  ASSERT_EQ(framework.FormTemplate()->DocumentCount(), 1);
+  CPlexmarDoc* doc = framework.FormTemplate()->Document(0);
+  EXPECT_EQ(app.HideForm(QString::fromStdString(formName).toUpper().toStdString()), 1);
+  EXPECT_TRUE(framework.FormTemplate()->FrameOf(*doc)->isHidden());
+  EXPECT_EQ(app.ShowForm(QString::fromStdString(formName).toLower().toStdString()), 1);
+  EXPECT_FALSE(framework.FormTemplate()->FrameOf(*doc)->isHidden());
+  EXPECT_EQ(framework.FormTemplate()->DocumentCount(), 1) << "found open, not opened again";
+
+  doc->SetTitle("Tank Farm");
+  EXPECT_EQ(framework.FormTemplate()->FrameOf(*doc)->windowTitle(), "Tank Farm");
+  EXPECT_EQ(app.HideForm("tank farm"), 1);
+  framework.FormTemplate()->CloseAllDocuments();
+  EXPECT_EQ(app.HideForm("Tank Farm"), 0) << "closed, the new title is gone with it";
+  EXPECT_EQ(app.ShowForm(formName), 1) << "and the file name finds it again";
+  framework.FormTemplate()->CloseAllDocuments();
+  fs::remove(file);
+  framework.ExitFramework();
+  fs::remove_all(pattern);
 }
 
 }  // namespace

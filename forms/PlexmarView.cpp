@@ -7,6 +7,17 @@
 #include <QPaintEvent>
 #include <QTimerEvent>
 
+#include <algorithm>
+
+namespace {
+
+// A window timer fires no more often than every 10 ms, whatever rate a form
+// file holds, so that a damaged rate cannot keep the user-interface thread
+// busy.
+int TimerPeriod(int32_t rate) { return std::max(rate, 10); }
+
+}  // namespace
+
 // --- CPlexmarView ------------------------------------------------------------------
 
 CPlexmarView::CPlexmarView(CPlexmarDoc& doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
@@ -15,7 +26,7 @@ CPlexmarView::CPlexmarView(CPlexmarDoc& doc, QWidget* parent) : QWidget(parent),
   setMouseTracking(false);
   m_doc.m_pView = this;
   m_sizeClient = {width(), height()};
-  m_nTimerId = startTimer(std::max(m_doc.m_nRefreshRate, 1));
+  m_nTimerId = startTimer(TimerPeriod(m_doc.m_nRefreshRate));
 }
 
 CPlexmarView::~CPlexmarView() {
@@ -52,7 +63,7 @@ void CPlexmarView::resizeEvent(QResizeEvent* event) {
 
 void CPlexmarView::RestartTimer() {
   if (m_nTimerId != 0) killTimer(m_nTimerId);
-  m_nTimerId = startTimer(std::max(m_doc.m_nRefreshRate, 1));
+  m_nTimerId = startTimer(TimerPeriod(m_doc.m_nRefreshRate));
 }
 
 void CPlexmarView::OnRefreshTick() {

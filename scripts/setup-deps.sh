@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  fonts-dejavu-core
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat

@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -127,7 +128,7 @@ uint32_t ElementSize(VARTYPE vt) {
     case VT_I1: case VT_UI1: return 1;
     case VT_I2: case VT_UI2: case VT_BOOL: return 2;
     case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: return 4;
-    case VT_R8: return 8;
+    case VT_R8: case VT_I8: case VT_UI8: case VT_DATE: return 8;
     case VT_BSTR: return sizeof(BSTR);
     case VT_VARIANT: return sizeof(VARIANT);
     default: return 0;
@@ -219,6 +220,7 @@ std::optional<Number> NumberOf(const VARIANT& v) {
     case VT_UI8: return Number::Unsigned(v.ullVal);
     case VT_R4: return Number::Real(v.fltVal);
     case VT_R8: return Number::Real(v.dblVal);
+    case VT_DATE: return Number::Real(v.date);
     case VT_BOOL: {
       // The stored value, as OLE takes it: a bit point's 1 stays 1.
       Number n = Number::Signed(v.boolVal);
@@ -281,6 +283,151 @@ HRESULT ToInteger(const Number& n, int bits, bool isSigned, uint64_t* out) {
   return DISP_E_OVERFLOW;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// --- dates ------------------------------------------------------------------
+// A VT_DATE counts days from 1899-12-30 00:00. Before that day the whole days
+// count backwards while the fraction of a day still counts forwards, so
+// -1.25 is 1899-12-29 06:00: "linear" days below are the plain count.
+constexpr double kFirstDate = -657434.0;  // 0100-01-01
+constexpr double kEndDate = 2958466.0;    // 10000-01-01, not itself valid
+constexpr int64_t kMsPerDay = 86400000;
+constexpr int64_t kUnixEpochDate = 25569;  // 1970-01-01 as a date
+
+bool IsValidDate(double date) { return date >= kFirstDate && date < kEndDate; }
+
+double LinearFromDate(double date) {
+  if (date >= 0) return date;
+  const double whole = std::trunc(date);
+  return whole + (whole - date);
+}
+
+double DateFromLinear(double linear) {
+  if (linear >= 0) return linear;
+  const double whole = std::floor(linear);
+  const double fraction = linear - whole;
+  // A whole negative day keeps no fraction: -1.0 stays -1.0.
+  return fraction == 0 ? whole : whole - fraction;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (the usual
+// shift of the year to start in March, so that the leap day comes last).
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t& year, int& month, int& day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t mp = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int64_t year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// "2026-12-08T23:21:07Z", with ".250" before the Z when there are
+// milliseconds. Nothing for a date outside the valid range.
+std::optional<std::string> FormatDate(double date) {
+  if (!IsValidDate(date)) return std::nullopt;
+  int64_t ms = std::llround(LinearFromDate(date) * static_cast<double>(kMsPerDay));
+  int64_t days = ms / kMsPerDay;
+  ms -= days * kMsPerDay;
+  if (ms < 0) ms += kMsPerDay, --days;
+  int64_t year = 0;
+  int month = 0, day = 0;
+  CivilFromDays(days - kUnixEpochDate, year, month, day);
+  char text[40];
+  const int hour = static_cast<int>(ms / 3600000), minute = static_cast<int>(ms / 60000 % 60),
+            second = static_cast<int>(ms / 1000 % 60), milli = static_cast<int>(ms % 1000);
+  if (milli != 0)
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<long long>(year),
+                  month, day, hour, minute, second, milli);
+  else
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02dZ", static_cast<long long>(year), month,
+                  day, hour, minute, second);
+  return std::string(text);
+}
+
+// Reads `count` digits at `i` into `value`.
+bool ReadDigits(const std::string& s, size_t& i, size_t count, int& value) {
+  if (i + count > s.size()) return false;
+  value = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if (!IsDigit(s[i + k])) return false;
+    value = value * 10 + (s[i + k] - '0');
+  }
+  i += count;
+  return true;
+}
+
+// ISO 8601 as clients write it: "YYYY-MM-DD", optionally followed by 'T' (or
+// a blank) and "hh:mm", ":ss" and a fraction, and a zone "Z", "+hh:mm",
+// "-hhmm". A time without a zone is taken as UTC, as every VT_DATE here is.
+std::optional<double> ParseDate(const std::string& s) {
+  size_t i = 0;
+  int year = 0, month = 0, day = 0;
+  if (!ReadDigits(s, i, 4, year) || i >= s.size() || s[i++] != '-' || !ReadDigits(s, i, 2, month) ||
+      i >= s.size() || s[i++] != '-' || !ReadDigits(s, i, 2, day))
+    return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
+  double msOfDay = 0;
+  int zoneMinutes = 0;
+  if (i < s.size()) {
+    if (s[i] != 'T' && s[i] != 't' && s[i] != ' ') return std::nullopt;
+    ++i;
+    int hour = 0, minute = 0, second = 0;
+    if (!ReadDigits(s, i, 2, hour) || i >= s.size() || s[i++] != ':' || !ReadDigits(s, i, 2, minute))
+      return std::nullopt;
+    double fraction = 0;
+    if (i < s.size() && s[i] == ':') {
+      ++i;
+      if (!ReadDigits(s, i, 2, second)) return std::nullopt;
+      if (i < s.size() && (s[i] == '.' || s[i] == ',')) {
+        ++i;
+        double scale = 0.1;
+        const size_t first = i;
+        while (i < s.size() && IsDigit(s[i])) fraction += (s[i++] - '0') * scale, scale /= 10;
+        if (i == first) return std::nullopt;
+      }
+    }
+    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    msOfDay = ((hour * 60.0 + minute) * 60.0 + second + fraction) * 1000.0;
+    if (i < s.size()) {
+      if (s[i] == 'Z' || s[i] == 'z') {
+        ++i;
+      } else if (s[i] == '+' || s[i] == '-') {
+        const int sign = s[i++] == '-' ? -1 : 1;
+        int zoneHour = 0, zoneMinute = 0;
+        if (!ReadDigits(s, i, 2, zoneHour)) return std::nullopt;
+        if (i < s.size() && s[i] == ':') ++i;
+        if (!ReadDigits(s, i, 2, zoneMinute) || zoneHour > 23 || zoneMinute > 59) return std::nullopt;
+        zoneMinutes = sign * (zoneHour * 60 + zoneMinute);
+      }
+    }
+    if (i != s.size()) return std::nullopt;
+  }
+  const double days = static_cast<double>(DaysFromCivil(year, month, day) + kUnixEpochDate);
+  const double linear = days + (msOfDay - zoneMinutes * 60000.0) / static_cast<double>(kMsPerDay);
+  const double date = DateFromLinear(linear);
+  if (!IsValidDate(date)) return std::nullopt;
+  return date;
+}
+
 constexpr double kFloatOverflow = 340282356779733661637539395458142568448.0;  // 2^128 - 2^103
 static_assert(kFloatOverflow > FLT_MAX);
 
@@ -308,6 +455,12 @@ HRESULT StoreNumber(const Number& n, VARTYPE vt, VARIANT* out) {
       break;
     }
     case VT_R8: out->dblVal = n.AsDouble(); break;
+    case VT_DATE: {
+      const double d = n.AsDouble();
+      if (!IsValidDate(d)) return DISP_E_OVERFLOW;
+      out->date = d;
+      break;
+    }
     case VT_BOOL:
       // NaN is not zero, so it is true.
       out->boolVal = n.IsZero() ? VARIANT_FALSE : VARIANT_TRUE;
@@ -337,8 +490,6 @@ std::optional<std::string> TrimmedAscii(BSTR text) {
   }
   return ascii;
 }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A decimal number: [sign] digits [. digits] [e [sign] digits], with at least
 // one mantissa digit. Text that is not one gives nothing.
@@ -523,22 +674,31 @@ HRESULT Convert(const VARIANT& source, VARTYPE vt, VARIANT* out) {
   if (source.vt == vt) return VariantCopy(out, &source);
   if ((source.vt | vt) & (VT_ARRAY | VT_BYREF)) return DISP_E_TYPEMISMATCH;
 
-  const bool sourceIsValue = source.vt == VT_EMPTY || source.vt == VT_BOOL || IsNumericType(source.vt);
+  const bool sourceIsValue = source.vt == VT_EMPTY || source.vt == VT_BOOL || source.vt == VT_DATE ||
+                             IsNumericType(source.vt);
   if (vt == VT_BSTR) {
     if (!sourceIsValue) return DISP_E_TYPEMISMATCH;
-    const std::optional<std::string> text = TextOf(source);
+    const std::optional<std::string> text = source.vt == VT_DATE ? FormatDate(source.date) : TextOf(source);
+    if (!text) return DISP_E_OVERFLOW;
     BSTR bstr = AllocFromAscii(*text);
     if (bstr == nullptr) return E_OUTOFMEMORY;
     out->vt = VT_BSTR;
     out->bstrVal = bstr;
     return S_OK;
   }
-  if (vt != VT_BOOL && !IsNumericType(vt)) return DISP_E_TYPEMISMATCH;
+  if (vt != VT_BOOL && vt != VT_DATE && !IsNumericType(vt)) return DISP_E_TYPEMISMATCH;
 
   std::optional<Number> number;
   if (source.vt == VT_BSTR) {
     const std::optional<std::string> text = TrimmedAscii(source.bstrVal);
     if (!text) return DISP_E_TYPEMISMATCH;
+    if (vt == VT_DATE) {
+      if (const std::optional<double> date = ParseDate(*text)) {
+        out->vt = VT_DATE;
+        out->date = *date;
+        return S_OK;
+      }
+    }
     if (vt == VT_BOOL) {
       if (EqualsIgnoringCase(*text, "true")) return StoreNumber(Number::Signed(1), vt, out);
       if (EqualsIgnoringCase(*text, "false")) return StoreNumber(Number::Signed(0), vt, out);
@@ -876,5 +1036,38 @@ VARIANT MakeVariantText(std::string_view utf8) {
   VariantInit(&v);
   v.vt = VT_BSTR;
   v.bstrVal = Utf8ToBstr(utf8);  // null on exhaustion, which reads as empty text
+  return v;
+}
+
+// --- dates --------------------------------------------------------------------
+
+namespace {
+constexpr int64_t kTicksPerDay = 864000000000;
+constexpr int64_t kTicksAtDateZero = 109205 * kTicksPerDay;  // 1899-12-30 counted from 1601-01-01
+}  // namespace
+
+double VariantDateFromTicks(int64_t ticks) {
+  const int64_t sinceZero = ticks - kTicksAtDateZero;
+  // Whole days and the rest apart, so the day count stays exact.
+  int64_t days = sinceZero / kTicksPerDay;
+  int64_t rest = sinceZero - days * kTicksPerDay;
+  if (rest < 0) rest += kTicksPerDay, --days;
+  return DateFromLinear(static_cast<double>(days) + static_cast<double>(rest) / static_cast<double>(kTicksPerDay));
+}
+
+bool TicksFromVariantDate(double date, int64_t* ticks) {
+  if (ticks == nullptr || !IsValidDate(date)) return false;
+  const double linear = LinearFromDate(date);
+  const double days = std::floor(linear);
+  const int64_t rest = std::llround((linear - days) * static_cast<double>(kTicksPerDay));
+  *ticks = kTicksAtDateZero + static_cast<int64_t>(days) * kTicksPerDay + rest;
+  return true;
+}
+
+VARIANT MakeVariantDate(double date) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DATE;
+  v.date = date;
   return v;
 }

@@ -13,7 +13,9 @@
 //   EMPTY                  x     0 .. (every number type gives 0)   0   0  F    ""
 //   numbers, BOOL          -     x  x  x  x  x  x   x   x   x   x   x  x   x    x
 //   BSTR                   -     x  x  x  x  x  x   x   x   x   x   x  x   x    x
+//   DATE                   -     x  x  x  x  x  x   x   x   x   x   x  x   x    x
 //   arrays (VT_ARRAY|t)    only to the identical array type (a copy)
+//   to DATE                from EMPTY, numbers, BOOL and BSTR
 //
 // - Numbers to integer types round half to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2)
 //   and fail with DISP_E_OVERFLOW when the rounded value does not fit, and for
@@ -41,6 +43,17 @@
 //   as a number). VT_BOOL gives "True" or "False"; VT_EMPTY gives "".
 // - VT_EMPTY to a number gives 0, to VT_BOOL false, to VT_BSTR empty text.
 // - Anything to VT_EMPTY clears the destination. Any type to itself is a copy.
+// - VT_DATE counts days from 1899-12-30 00:00 as a double; every VT_DATE in
+//   Plexmar is UTC. Before that day the whole days count backwards while the
+//   fraction still counts forwards (-1.25 is 1899-12-29 06:00), as in OLE.
+//   Valid dates run from 0100-01-01 to 9999-12-31. To numbers and VT_BOOL a
+//   date converts as its double; a number converts to a date as the day count,
+//   with DISP_E_OVERFLOW outside the valid range. To VT_BSTR a date gives ISO
+//   8601 UTC text, to the millisecond: "2026-12-08T23:21:07Z",
+//   "2026-12-08T23:21:07.250Z". From VT_BSTR: that form, "YYYY-MM-DD" alone,
+//   'T' or a blank before the time, seconds and fraction optional, and a zone
+//   "Z", "+01:00" or "-0130" (no zone means UTC); any other text is read as a
+//   number of days.
 //
 // Texts are UTF-16 (char16_t) as in OLE; Utf8ToBstr and BstrToUtf8 cross to the
 // UTF-8 std::string that the rest of the program uses.
@@ -163,7 +176,7 @@ std::u16string BstrToU16(BSTR text);
 
 // --- SAFEARRAY ------------------------------------------------------------
 // Element types supported: VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT,
-// VT_UINT, VT_R4, VT_R8, VT_BOOL, VT_BSTR, VT_VARIANT. A VT_BSTR array owns its
+// VT_UINT, VT_I8, VT_UI8, VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR, VT_VARIANT. A VT_BSTR array owns its
 // texts and a VT_VARIANT array its values.
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, int32_t lowerBound, uint32_t count);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
@@ -205,6 +218,14 @@ VARIANT MakeVariantR4(float value);
 VARIANT MakeVariantR8(double value);
 VARIANT MakeVariantBool(bool value);
 VARIANT MakeVariantText(std::string_view utf8);
+VARIANT MakeVariantDate(double date);
+
+// Dates and 100 ns ticks since 1601-01-01 UTC (the count of FILETIME and of
+// OPC UA's DateTime). A tick count maps onto the nearest date the double can
+// hold (about a microsecond apart today); a date outside the valid range
+// gives false.
+double VariantDateFromTicks(int64_t ticks);
+bool TicksFromVariantDate(double date, int64_t* ticks);
 
 // Owns one VARIANT for its lifetime: copying copies the value deeply.
 class CVariant {

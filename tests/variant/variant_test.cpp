@@ -599,7 +599,7 @@ TEST(ChangeType, UnsupportedAndUnknownTypes) {
   null.vt = VT_NULL;
   EXPECT_EQ(Change(null, VT_I2, out), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Change(MakeVariantI2(1), VT_NULL, out), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(Change(MakeVariantI2(1), VT_DATE, out), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Change(MakeVariantI2(1), VT_CY, out), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Change(MakeVariantI2(1), VT_ARRAY | VT_I2, out), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Change(MakeVariantI2(1), 15, out), DISP_E_BADVARTYPE);
   EXPECT_EQ(Change(MakeVariantI2(1), 0x1002, out), DISP_E_BADVARTYPE);
@@ -680,3 +680,117 @@ TEST(FileTime, CountsHundredNanosecondsSince1601) {
 }
 
 }  // namespace
+
+// --- dates -------------------------------------------------------------------------
+
+TEST(Dates, TextIsIsoUtcToTheMillisecondAndReadsBack) {
+  CVariant out;
+  struct Case {
+    double date;
+    const char* text;
+  } cases[] = {
+      {0.0, "1899-12-30T00:00:00Z"},
+      {2.5, "1900-01-01T12:00:00Z"},
+      {-1.25, "1899-12-29T06:00:00Z"},  // whole days back, the fraction forwards
+      {46000.0, "2025-12-09T00:00:00Z"},
+      {60.0, "1900-02-28T00:00:00Z"},  // 1900 was no leap year
+      {61.0, "1900-03-01T00:00:00Z"},
+      {36585.0, "2000-02-29T00:00:00Z"},
+      {-657434.0, "0100-01-01T00:00:00Z"},
+      {2958465.0 + 0.5, "9999-12-31T12:00:00Z"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(Change(MakeVariantDate(c.date), VT_BSTR, out), S_OK) << c.text;
+    EXPECT_EQ(BstrToUtf8(out->bstrVal), c.text);
+    ASSERT_EQ(Change(*Text(c.text), VT_DATE, out), S_OK) << c.text;
+    EXPECT_EQ(out->vt, VT_DATE);
+    EXPECT_DOUBLE_EQ(out->date, c.date) << c.text;
+  }
+  // Milliseconds are shown only when there are some, rounded.
+  ASSERT_EQ(Change(MakeVariantDate(46000.0 + 0.25 / 86400.0), VT_BSTR, out), S_OK);
+  EXPECT_EQ(BstrToUtf8(out->bstrVal), "2025-12-09T00:00:00.250Z");
+  ASSERT_EQ(Change(MakeVariantDate(46001.0 - 0.0001 / 86400.0), VT_BSTR, out), S_OK);
+  EXPECT_EQ(BstrToUtf8(out->bstrVal), "2025-12-10T00:00:00Z") << "rounding into the next day";
+}
+
+TEST(Dates, TextFormsZonesAndRefusals) {
+  CVariant out;
+  auto dateOf = [&](const char* text) {
+    EXPECT_EQ(Change(*Text(text), VT_DATE, out), S_OK) << text;
+    return out->date;
+  };
+  const double noon = 46000.5;
+  EXPECT_DOUBLE_EQ(dateOf("2025-12-09T12:00:00Z"), noon);
+  EXPECT_DOUBLE_EQ(dateOf("2025-12-09 12:00"), noon);
+  EXPECT_DOUBLE_EQ(dateOf("  2025-12-09t12:00:00.000z "), noon);
+  EXPECT_DOUBLE_EQ(dateOf("2025-12-09T13:30:00+01:30"), noon);
+  EXPECT_DOUBLE_EQ(dateOf("2025-12-09T10:00:00-0200"), noon);
+  EXPECT_DOUBLE_EQ(dateOf("2025-12-09"), 46000.0);
+  EXPECT_DOUBLE_EQ(dateOf("46000.5"), noon) << "a plain number is a day count";
+
+  const VARIANT kept = MakeVariantDate(1.0);
+  out = kept;
+  for (const char* bad : {"2025-13-01", "2025-02-29", "2025-12-09T24:00", "2025-12-09T12:60",
+                          "2025-12-09T12", "2025/12/09", "2025-12-09T12:00:00.", "2025-12-09T12:00+1",
+                          "yesterday", "", "10000-01-01"}) {
+    EXPECT_NE(Change(*Text(bad), VT_DATE, out), S_OK) << bad;
+    EXPECT_EQ(out->date, 1.0) << bad;
+  }
+  EXPECT_EQ(Change(*Text("2024-02-29"), VT_DATE, out), S_OK) << "a leap day";
+}
+
+TEST(Dates, NumbersAndRange) {
+  CVariant out;
+  ASSERT_EQ(Change(MakeVariantDate(46000.75), VT_R8, out), S_OK);
+  EXPECT_EQ(out->dblVal, 46000.75);
+  ASSERT_EQ(Change(MakeVariantDate(46000.5), VT_I4, out), S_OK);
+  EXPECT_EQ(out->lVal, 46000) << "half to even, as every number";
+  ASSERT_EQ(Change(MakeVariantDate(0.0), VT_BOOL, out), S_OK);
+  EXPECT_EQ(out->boolVal, VARIANT_FALSE);
+  ASSERT_EQ(Change(MakeVariantI2(2), VT_DATE, out), S_OK);
+  EXPECT_EQ(out->vt, VT_DATE);
+  EXPECT_EQ(out->date, 2.0);
+  VARIANT empty;
+  VariantInit(&empty);
+  ASSERT_EQ(Change(empty, VT_DATE, out), S_OK);
+  EXPECT_EQ(out->date, 0.0);
+  EXPECT_EQ(Change(MakeVariantR8(3e6), VT_DATE, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(MakeVariantR8(-7e5), VT_DATE, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(MakeVariantR8(std::nan("")), VT_DATE, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(MakeVariantDate(3e6), VT_BSTR, out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(MakeVariantDate(std::nan("")), VT_BSTR, out), DISP_E_OVERFLOW);
+}
+
+TEST(Dates, TicksOfFileTimeAndUaDateTime) {
+  // 1970-01-01 is 116444736000000000 ticks after 1601-01-01.
+  constexpr int64_t kUnix = 116444736000000000;
+  EXPECT_DOUBLE_EQ(VariantDateFromTicks(kUnix), 25569.0);
+  EXPECT_DOUBLE_EQ(VariantDateFromTicks(kUnix + 864000000000 / 4), 25569.25);
+  // Before 1899-12-30 the day counts backwards, the hours forwards.
+  const int64_t dateZero = kUnix - 25569 * int64_t{864000000000};
+  EXPECT_DOUBLE_EQ(VariantDateFromTicks(dateZero - 864000000000 + 864000000000 / 4), -1.25);
+  int64_t ticks = 0;
+  ASSERT_TRUE(TicksFromVariantDate(-1.25, &ticks));
+  EXPECT_EQ(ticks, dateZero - 864000000000 + 864000000000 / 4);
+  // A time today survives the trip to within a microsecond.
+  const int64_t now = kUnix + int64_t{1765000000} * 10000000 + 1234567;
+  ASSERT_TRUE(TicksFromVariantDate(VariantDateFromTicks(now), &ticks));
+  EXPECT_LE(std::llabs(ticks - now), 10);
+  EXPECT_FALSE(TicksFromVariantDate(3e6, &ticks));
+  EXPECT_FALSE(TicksFromVariantDate(std::nan(""), &ticks));
+}
+
+TEST(Dates, ArraysOfDatesAnd64BitIntegers) {
+  for (VARTYPE vt : {VT_DATE, VT_I8, VT_UI8}) {
+    SAFEARRAY* array = SafeArrayCreateVector(vt, 0, 2);
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(SafeArrayGetElemsize(array), 8u);
+    const int64_t big = INT64_C(0x7FFFFFFFFFFFFFF0);
+    int32_t index = 1;
+    ASSERT_EQ(SafeArrayPutElement(array, &index, &big), S_OK);
+    int64_t back = 0;
+    ASSERT_EQ(SafeArrayGetElement(array, &index, &back), S_OK);
+    EXPECT_EQ(back, big);
+    SafeArrayDestroy(array);
+  }
+}

@@ -44,3 +44,5 @@ int32_t ClientGetNamespaceType(int32_t, int32_t* type) {
   if (type != nullptr) *type = 0;
   return 0;
 }
+void ClientSetNotifyWindow(HWND, UINT) {}
+int ClientDispatchNotifications() { return 0; }

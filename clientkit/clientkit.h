@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/msgwindow.h"
 #include "platform/variant.h"
 #include "platform/wintypes.h"
 
@@ -34,3 +35,15 @@ int32_t ClientBrowseCount(int32_t server, int32_t kind);
 int32_t ClientBrowseName(int32_t server, int32_t index, char* buffer, int32_t size);
 int32_t ClientGetItemId(int32_t server, const char* leaf, char* buffer, int32_t size);
 int32_t ClientGetNamespaceType(int32_t server, int32_t* type);
+
+// --- delivery on the program's thread --------------------------------------
+// The toolkit notes data changes and lost connections on its own threads and
+// calls the program's callbacks only from ClientDispatchNotifications, which
+// the program calls on its user-interface thread. Whenever something is
+// waiting, the toolkit posts `message` to `window` (once until the next
+// dispatch); the window's handler dispatches. Without a window nothing is
+// delivered until the program dispatches by itself.
+inline constexpr UINT kClientNotifyMessage = WM_USER + 5;
+void ClientSetNotifyWindow(HWND window, UINT message);
+// Calls the callbacks for everything noted so far; returns how many calls.
+int ClientDispatchNotifications();

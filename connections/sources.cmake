@@ -14,7 +14,12 @@ list(APPEND PLEXMAR_QT_SOURCES
   connections/ModbusConnectCommands.cpp
 )
 
-# the OPC connect step shared by the Connect menu and the project load (Qt-free)
+# OPC client connections: the connect step, the commands, the dialogs
 list(APPEND PLEXCORE_SOURCES
-  connections/OpcConnect.cpp
+  connections/OpcConnections.cpp
+)
+list(APPEND PLEXMAR_QT_SOURCES
+  connections/OpcConnectDialogs.cpp
+  connections/OpcConnectCommands.cpp
+  connections/OpcBrowseDlg.cpp
 )

@@ -212,6 +212,10 @@ void OnClientDataChange(int32_t /*server*/, int32_t /*group*/, void* reference, 
   for (const auto& tag : app->m_tags) {
     if (tag.get() == reference) {
       if (tag->m_nSourceKind != CExchangeTag::kSourceOpc || tag->m_hClientItem == -1) return;
+      // An empty value with bad quality is the client toolkit's word for a
+      // lost server. It must land even when the tag holds 0, which an empty
+      // value compares equal to: a value must never stay good by accident.
+      if (value->vt == VT_EMPTY && (quality & 0xC0) == 0) tag->m_bForceUpdate = 1;
       const CVariant changed(*value);
       tag->UpdateFromSource(*changed, timestamp, quality);
       return;

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "connections/ModbusConnectCommands.h"
+#include "connections/OpcConnectCommands.h"
 #include "core/MainFrame.h"
 #include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
@@ -84,6 +85,8 @@ bool CQtFramework::CreateMainWindow() {
   m_template->InstallCommands(*m_frame);
   SetFormDefaultFontSource(&m_frame->Core().m_logFont);
   InstallQtFormBitmapLoader();
+  // The OPC ones, and the hand-over of OPC data changes to this thread.
+  InstallOpcConnectCommands(*m_frame, m_app);
   CMainFrame* frame = m_frame.get();
   m_frame->SetCommandHandler(cmd::ID_APP_ABOUT, [frame] {
     QMessageBox::about(frame, QStringLiteral("About Plexmar"),

@@ -38,8 +38,8 @@ inline constexpr int ID_CONNECT_MASTER_COMM1 = 32793;
 inline constexpr int ID_CONNECT_MASTER_TCP = 32802;
 inline constexpr int ID_CONNECT_SLAVE_COMM1 = 32803;
 inline constexpr int ID_CONNECT_SLAVE_TCP = 32792;
-inline constexpr int ID_CONNECT_OPC_LOCAL = 32820;
-inline constexpr int ID_CONNECT_OPC_REMOTE = 32821;
+inline constexpr int ID_CONNECT_OPC_LOCAL = 32785;
+inline constexpr int ID_CONNECT_OPC_REMOTE = 32786;
 
 // Edit.
 inline constexpr int ID_EDIT_TAGLIST = 32830;

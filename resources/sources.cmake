@@ -21,3 +21,10 @@ list(APPEND PLEXMAR_QT_SOURCES
   resources/ImportLogicBlkDlg.ui
   resources/LogicBlockExistsDlg.ui
 )
+
+# dialogs of the OPC client connections: remote machine, server list, browse
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/OpcRemoteDlg.ui
+  resources/OpcServerListDlg.ui
+  resources/OpcBrowseDlg.ui
+)

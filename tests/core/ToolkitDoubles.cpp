@@ -62,6 +62,8 @@ int32_t ClientBrowseCount(int32_t, int32_t) { return 0; }
 int32_t ClientBrowseName(int32_t, int32_t, char*, int32_t) { return 0; }
 int32_t ClientGetItemId(int32_t, const char*, char*, int32_t) { return 0; }
 int32_t ClientGetNamespaceType(int32_t, int32_t*) { return 0; }
+void ClientSetNotifyWindow(HWND, UINT) {}
+int ClientDispatchNotifications() { return 0; }
 
 extern "C" {
 int32_t DefineDataBlock(uint8_t, uint8_t, uint16_t, uint16_t, uint16_t* data) {

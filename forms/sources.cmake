@@ -13,3 +13,8 @@ list(APPEND PLEXMAR_QT_SOURCES
   forms/PlexmarView.cpp
   forms/FormTemplate.cpp
 )
+
+# automation of form documents over D-Bus
+list(APPEND PLEXMAR_QT_SOURCES
+  forms/FormAutomation.cpp
+)

@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll socat
   clang libclang-rt-14-dev
+  dbus-daemon libglib2.0-bin
 )
 
 missing=()

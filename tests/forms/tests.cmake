@@ -10,4 +10,8 @@ if(TARGET plexgui)
   plexmar_test(forms_exchange_test LABEL e2e
     SOURCES ${TEST_DIR}/FormExchangeTest.cpp
     LIBS plexgui)
+  # "ReadTag" and "WriteTag" over a private session bus, called by gdbus.
+  plexmar_test(forms_automation_test LABEL e2e
+    SOURCES ${TEST_DIR}/FormAutomationTest.cpp
+    LIBS plexgui)
 endif()

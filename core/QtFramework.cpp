@@ -17,6 +17,7 @@
 #include "core/PlexmarApp.h"
 #include "core/ProjectCommands.h"
 #include "core/SignalQuit.h"
+#include "forms/FormAutomation.h"
 #include "forms/FormTemplate.h"
 #include "forms/MMI_Item.h"
 #include "forms/PainterDC.h"
@@ -35,6 +36,7 @@ CQtFramework::CQtFramework(int& argc, char** argv, CPlexmarApp& app)
 
 CQtFramework::~CQtFramework() {
   if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
+  m_automation.clear();
   m_frame.reset();
   m_template.reset();
   m_qapp.reset();
@@ -65,6 +67,9 @@ void CQtFramework::LoadStdProfileSettings(const std::string& registryKey, int re
 IDocumentTemplate* CQtFramework::CreateDocumentTemplate() {
   m_template = std::make_unique<CFormTemplate>([this] { return m_frame.get(); },
                                                [this](const std::string& text) { ShowMessage(text); });
+  // Every form is reachable by automation for as long as it is open.
+  m_template->m_onDocumentCreated = [this](CPlexmarDoc& doc) { m_automation[&doc] = CreateFormAutomation(doc); };
+  m_template->m_onDocumentClosing = [this](CPlexmarDoc& doc) { m_automation.erase(&doc); };
   return m_template.get();
 }
 
@@ -117,6 +122,7 @@ void CQtFramework::ReadProject(const std::string& path) { m_frame->Core().ReadPr
 void CQtFramework::ExitFramework() {
   if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
   SetFormDefaultFontSource(nullptr);
+  m_automation.clear();
   if (m_frame) {
     m_frame->RecentFiles().WriteList();
     m_frame.reset();

@@ -2,6 +2,7 @@
 // CPlexmarApp ask of windows, settings and forms, done with Qt Widgets.
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include "core/AppFramework.h"
@@ -11,6 +12,8 @@ class QApplication;
 class CMainFrame;
 class CPlexmarApp;
 class CFormTemplate;
+class CFormAutomation;
+class CPlexmarDoc;
 
 // It is also the core's user-interface host while the main window exists:
 // message boxes, and showing and hiding forms for the logic blocks.
@@ -49,4 +52,6 @@ class CQtFramework : public IAppFramework, public IHostUi {
   std::unique_ptr<QApplication> m_qapp;
   std::unique_ptr<CFormTemplate> m_template;
   std::unique_ptr<CMainFrame> m_frame;
+  // Each open form's object on the session bus.
+  std::map<const CPlexmarDoc*, std::unique_ptr<CFormAutomation>> m_automation;
 };

@@ -3,7 +3,9 @@
 // and the value conversions between D-Bus and tag values.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -16,9 +18,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/AppFramework.h"
 #include "core/ExchangeTag.h"
+#include "core/QtFramework.h"
 #include "core/PlexmarApp.h"
 #include "forms/FormAutomation.h"
+#include "forms/FormTemplate.h"
 #include "forms/PlexmarDoc.h"
 
 namespace {
@@ -58,11 +63,11 @@ PrivateBus& Bus() {
   return bus;
 }
 
-QCoreApplication& App() {
+QApplication& App() {
   static int argc = 1;
   static char name[] = "forms_automation_test";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  static QApplication* app = new QApplication(argc, argv);
   return *app;
 }
 
@@ -134,6 +139,47 @@ TEST_F(FormAutomationBus, ReadAndWriteTagsThroughGdbus) {
   other.reset();
   EXPECT_TRUE(GdbusCall(otherPath, kRead, {"<'Setpoint'>"}).contains("Error")) << "gone with its document";
   EXPECT_EQ(GdbusCall(path, kRead, {"<'Setpoint'>"}), "(<int16 7>,)");
+}
+
+// The program's own forms: the framework puts every form it opens on the bus
+// and takes it off when the form closes.
+TEST_F(FormAutomationBus, TheProgramsFormsAreOnTheBus) {
+  char pattern[] = "/tmp/plexmar-dbus-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  setenv("XDG_CONFIG_HOME", pattern, 1);
+  int argc = 1;
+  char name[] = "plexmar";
+  char* argv[] = {name, nullptr};
+  CQtFramework framework(argc, argv, app);
+  ASSERT_EQ(app.InitInstance(framework, LinkedLibraries(), {}, std::string(pattern) + "/plexmar"),
+            EStartupOutcome::kRun);
+  ASSERT_EQ(framework.FormTemplate()->DocumentCount(), 1);
+
+  // The shell command's new form is one of the objects below the root path.
+  QProcess introspect;
+  introspect.start("gdbus", {"introspect", "--session", "--dest", kAutomationService, "--object-path",
+                             "/com/norvell/Plexmar"});
+  QElapsedTimer clock;
+  clock.start();
+  while (introspect.state() != QProcess::NotRunning && clock.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    introspect.waitForFinished(5);
+  }
+  const QString nodes = QString::fromUtf8(introspect.readAllStandardOutput());
+  QString form;
+  for (const QRegularExpressionMatch& m : QRegularExpression("node (Form\\d+)").globalMatch(nodes)) {
+    const QString path = "/com/norvell/Plexmar/" + m.captured(1);
+    if (GdbusCall(path, "org.freedesktop.DBus.Properties.Get", {kAutomationInterface, "Title"}) ==
+        "(<'Plexform1'>,)")
+      form = path;
+  }
+  ASSERT_FALSE(form.isEmpty()) << nodes.toStdString();
+  EXPECT_EQ(GdbusCall(form, kWrite, {"<'Setpoint'>", "<9>"}), "(0,)");
+  EXPECT_EQ(app.FindTag("Setpoint")->m_value->iVal, 9);
+
+  framework.FormTemplate()->CloseAllDocuments();
+  EXPECT_TRUE(GdbusCall(form, kRead, {"<'Setpoint'>"}).contains("Error")) << "a closed form leaves the bus";
+  app.ExitInstance(framework, LinkedLibraries());
 }
 
 TEST(FormAutomationValues, ConversionsBothWays) {

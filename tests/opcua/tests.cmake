@@ -8,3 +8,6 @@ plexmar_test(opcua_transport_test LABEL unit
 plexmar_test(opcua_channel_test LABEL unit
   SOURCES ${TEST_DIR}/ChannelTest.cpp
   LIBS opcua)
+plexmar_test(opcua_fixture_test LABEL unit
+  SOURCES ${TEST_DIR}/FixtureTest.cpp
+  LIBS opcua)

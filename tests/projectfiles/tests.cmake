@@ -10,6 +10,9 @@ if(TARGET plexgui)
     SOURCES ${TEST_DIR}/FileCommandsGuiTest.cpp
     LIBS plexgui)
   target_include_directories(projectfiles_gui_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
+  plexmar_test(projectfiles_forms_gui_test LABEL gui
+    SOURCES ${TEST_DIR}/ProjectFormsGuiTest.cpp
+    LIBS plexgui)
 endif()
 if(TARGET plexmar)
   plexmar_test(projectfiles_program_test LABEL e2e

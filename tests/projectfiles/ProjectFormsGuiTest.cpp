@@ -10,6 +10,9 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 
+#include <QDir>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/ExchangeTag.h"
@@ -18,8 +21,11 @@
 #include "core/PlexmarApp.h"
 #include "core/ProjectCommands.h"
 #include "core/ProjectFile.h"
+#include "core/ValueConversion.h"
+#include "logic/LogicBlock.h"
 #include "forms/FormTemplate.h"
 #include "forms/MMI_Items.h"
+#include "forms/MMI_TrendItem.h"
 #include "forms/PlexmarView.h"
 #include "platform/archive.h"
 #include "resources/CommandIds.h"
@@ -42,6 +48,8 @@ void Settle(int ms = 100) {
   timer.start();
   while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
+
+double Number(const CExchangeTag& tag) { return std::stod(GetValueString(tag, VT_R8)); }
 
 class Messages : public IHostUi {
  public:
@@ -232,6 +240,83 @@ TEST_F(ProjectForms, AFormLeftUnsavedIsNotListed) {
   ASSERT_TRUE(frame.RunCommand(cmd::ID_FILE_RESTORE_ALL));
   EXPECT_EQ(forms->DocumentCount(), 0);
   EXPECT_EQ(host.texts, (std::vector<std::string>{CFormTemplate::kOpenFailedText}));
+}
+
+// The demo project's operator form: generated with the project into a folder
+// of the test's own, listed in it, opened by the load, every tag and logic
+// block it names there; its hot texts' blocks move the values it shows. The
+// picture goes to screenshots/demo-overview.png.
+TEST_F(ProjectForms, TheDemoFormOpensWithTheDemoProject) {
+  const fs::path generator = fs::path(PLEXMAR_BINARY_DIR) / "demo" / "plexmar_demo";
+  if (!fs::exists(generator)) GTEST_SKIP() << "plexmar_demo is not built";
+  projectPath = Path("plexmar.tst");
+  const std::string command =
+      generator.string() + " " PLEXMAR_SOURCE_DIR "/demo/demo-project.txt " + projectPath + " > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  CProjectImage demo;
+  std::string error;
+  ASSERT_TRUE(ParseProject(CArchive::FromFile(projectPath).Bytes(), demo, error)) << error;
+  ASSERT_EQ(demo.forms, (std::vector<std::string>{Path("Overview")}));
+  // No server socket in a test: the slave stays closed, the rest as generated.
+  demo.bTcpSlaveOpen = 0;
+  ASSERT_TRUE(CArchive(ProjectBytes(demo)).SaveToFile(projectPath));
+
+  ASSERT_TRUE(frame.Core().ReadProject(projectPath));
+  EXPECT_TRUE(host.texts.empty()) << host.texts.front();
+  ASSERT_EQ(Titles(), (std::vector<std::string>{"Overview"}));
+  CPlexmarDoc& overview = *forms->Document(0);
+  int kinds[9] = {};
+  for (const auto& item : overview.m_items) {
+    ASSERT_GE(item->m_nType, kItemText);
+    ASSERT_LE(item->m_nType, kItemTrend);
+    ++kinds[item->m_nType];
+    if (auto* value = dynamic_cast<CMMI_TagItem*>(item.get())) {
+      EXPECT_NE(app.FindTag(value->m_strTag), nullptr) << value->m_strTag;
+    }
+    if (auto* hot = dynamic_cast<CMMI_HotTxtItem*>(item.get())) {
+      EXPECT_NE(app.FindLogicBlock(hot->m_strLogicBlock), nullptr) << hot->m_strLogicBlock;
+    }
+    if (auto* trend = dynamic_cast<CMMI_TrendItem*>(item.get())) {
+      for (const TrendPen& pen : trend->m_pens) {
+        if (pen.m_bEnabled) {
+          EXPECT_NE(app.FindTag(pen.m_strTag), nullptr) << pen.m_strTag;
+        }
+      }
+    }
+  }
+  for (int kind : {kItemText, kItemTag, kItemBar, kItemHotText, kItemTrend})
+    EXPECT_GT(kinds[kind], 0) << "an item of type " << kind;
+
+  // Scale follows every write of Demo.Raw; Step adds 100, Reset clears it.
+  CExchangeTag& raw = *app.FindTag("Demo.Raw");
+  CExchangeTag& scaled = *app.FindTag("Demo.Scaled");
+  HRESULT result = 0;
+  raw.Write(MakeVariantI4(400), result);
+  app.FindLogicBlock("Step")->Run(app, "");
+  EXPECT_EQ(Number(raw), 500.0);
+  EXPECT_EQ(Number(scaled), 1010.0);
+  app.FindLogicBlock("Reset")->Run(app, "");
+  EXPECT_EQ(Number(raw), 0.0);
+  EXPECT_EQ(Number(scaled), 10.0);
+
+  // A minute of history on the chart, as an operator sees it after pressing
+  // Step now and then, and the values at their last state.
+  CMMI_TrendItem* trend = nullptr;
+  for (const auto& item : overview.m_items)
+    if (item->m_nType == kItemTrend) trend = static_cast<CMMI_TrendItem*>(item.get());
+  ASSERT_NE(trend, nullptr);
+  for (int second = 0; second < 60; ++second) {
+    if (second % 8 == 3) app.FindLogicBlock("Step")->Run(app, "");
+    trend->m_nCountdown = 0;
+    trend->OnRefresh(overview.m_nRefreshRate);
+  }
+  CChildFrame* window = forms->FrameOf(overview);
+  window->View()->Invalidate(true);
+  Settle(1200);  // two refresh ticks: the values show their text
+  const QString dir = QStringLiteral(PLEXMAR_BINARY_DIR "/screenshots");
+  QDir().mkpath(dir);
+  EXPECT_TRUE(window->grab().save(dir + "/demo-overview.png"));
+  EXPECT_TRUE(frame.grab().save(dir + "/demo-main-window.png"));
 }
 
 }  // namespace

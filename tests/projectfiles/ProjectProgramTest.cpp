@@ -168,7 +168,10 @@ TEST_F(ProjectProgram, DemoProjectGivesAWorkingExchange) {
   std::string error;
   ASSERT_TRUE(ParseProject(read.Bytes(), demo, error)) << error;
   ASSERT_EQ(demo.bTcpSlaveOpen, 1);
-  ASSERT_EQ(demo.blocks.size(), 1u);
+  ASSERT_EQ(demo.blocks.size(), 3u);
+  // The operator form is written beside the project and listed by its path.
+  ASSERT_EQ(demo.forms, (std::vector<std::string>{(m_dir / "Overview").string()}));
+  ASSERT_TRUE(fs::exists(m_dir / "Overview"));
 
   // Served on the demo's own port unless a test beside us holds it: then on
   // a free one, the project otherwise as generated.

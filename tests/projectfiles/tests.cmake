@@ -13,6 +13,10 @@ if(TARGET plexgui)
   plexmar_test(projectfiles_forms_gui_test LABEL gui
     SOURCES ${TEST_DIR}/ProjectFormsGuiTest.cpp
     LIBS plexgui)
+  target_include_directories(projectfiles_forms_gui_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
+  if(TARGET plexmar_demo)
+    add_dependencies(projectfiles_forms_gui_test plexmar_demo)
+  endif()
 endif()
 if(TARGET plexmar)
   plexmar_test(projectfiles_program_test LABEL e2e

@@ -16,6 +16,17 @@
 
 #include "platform/wintypes.h"
 
+// Coordinates come from form files and may be anything: sums and differences
+// of them saturate at the int32 range instead of overflowing.
+constexpr int32_t Saturate(int64_t v) {
+  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+constexpr int32_t AddCoord(int32_t a, int64_t b) { return Saturate(static_cast<int64_t>(a) + b); }
+// A float truncated toward zero, held to the int32 range (NaN gives 0).
+constexpr int32_t TruncCoord(float v) {
+  return !(v == v) ? 0 : v >= 2147483520.0f ? INT32_MAX : v <= -2147483648.0f ? INT32_MIN : static_cast<int32_t>(v);
+}
+
 // A rectangle of client pixels as GDI keeps one: right and bottom are the
 // first column and row outside it.
 struct CRect {
@@ -24,8 +35,8 @@ struct CRect {
   int32_t right = 0;
   int32_t bottom = 0;
 
-  int32_t Width() const { return right - left; }
-  int32_t Height() const { return bottom - top; }
+  int32_t Width() const { return Saturate(static_cast<int64_t>(right) - left); }
+  int32_t Height() const { return Saturate(static_cast<int64_t>(bottom) - top); }
   bool operator==(const CRect&) const = default;
 };
 

@@ -17,11 +17,11 @@ bool EditThroughUi(CMMI_Item& item, int32_t* pbDrawFirst) {
 
 // Pass 0 of rectangles, ellipses and bitmaps: a hit only within `margin` of
 // the outline, or anywhere on an item too small to have an inside.
-bool HitNearOutline(const CRect& r, int x, int y, int margin, bool small) {
-  if (x < r.left - margin || x > r.right + margin || y < r.top - margin || y > r.bottom + margin)
-    return false;
+bool HitNearOutline(const CRect& r, int x, int y, int64_t margin, bool small) {
+  const int64_t left = r.left, top = r.top, right = r.right, bottom = r.bottom;
+  if (x < left - margin || x > right + margin || y < top - margin || y > bottom + margin) return false;
   if (small) return true;
-  return x < r.left + margin || x > r.right - margin || y < r.top + margin || y > r.bottom - margin;
+  return x < left + margin || x > right - margin || y < top + margin || y > bottom - margin;
 }
 
 // "%3.2f" of a limit label.
@@ -81,8 +81,8 @@ void CMMI_TxtItem::Draw(CFormDC& dc, COLORREF crBackground) {
 void CMMI_TxtItem::FitToText(CFormDC& dc) {
   dc.SelectFont(ItemFont());
   const CSize extent = dc.GetTextExtent(m_strText);
-  m_rect.right = m_rect.left + extent.cx;
-  m_rect.bottom = m_rect.top + extent.cy;
+  m_rect.right = AddCoord(m_rect.left, extent.cx);
+  m_rect.bottom = AddCoord(m_rect.top, extent.cy);
   dc.SelectFont(nullptr);
 }
 
@@ -124,7 +124,7 @@ void CMMI_RectItem::Draw(CFormDC& dc, COLORREF) {
 
 bool CMMI_RectItem::HitTest(int x, int y, int nPass) {
   if (nPass >= 1) return CMMI_Item::HitTest(x, y, nPass);
-  const int m = std::max(m_nLineWidth, 3);
+  const int64_t m = std::max(m_nLineWidth, 3);
   const bool small = m_rect.Width() <= 2 * m || m_rect.Height() <= 2 * m;
   return HitNearOutline(m_rect, x, y, m, small);
 }
@@ -240,16 +240,16 @@ void CMMI_TagItem::Draw(CFormDC& dc, COLORREF crBackground) {
   }
   dc.TextOut(m_rect.left, m_rect.top, text);
   const CSize extent = dc.GetTextExtent(text);
-  m_rect.right = m_rect.left + extent.cx;
-  m_rect.bottom = m_rect.top + extent.cy;
+  m_rect.right = AddCoord(m_rect.left, extent.cx);
+  m_rect.bottom = AddCoord(m_rect.top, extent.cy);
   dc.SelectFont(nullptr);
 }
 
 void CMMI_TagItem::FitToText(CFormDC& dc) {
   dc.SelectFont(ItemFont());
   const CSize extent = dc.GetTextExtent(DisplayText());
-  m_rect.right = m_rect.left + extent.cx;
-  m_rect.bottom = m_rect.top + extent.cy;
+  m_rect.right = AddCoord(m_rect.left, extent.cx);
+  m_rect.bottom = AddCoord(m_rect.top, extent.cy);
   dc.SelectFont(nullptr);
 }
 
@@ -322,12 +322,12 @@ void CMMI_BarItem::Draw(CFormDC& dc, COLORREF) {
   dc.SelectPen(CFormPen::Null());
   const CFormBrush oldBrush = dc.SelectBrush(CFormBrush::Solid(m_crText));
   if (m_bVertical) {
-    const int32_t split = r.bottom - static_cast<int32_t>(static_cast<float>(r.Height()) * f);
+    const int32_t split = AddCoord(r.bottom, -static_cast<int64_t>(TruncCoord(static_cast<float>(r.Height()) * f)));
     dc.Rectangle(r.left, split, r.right, r.bottom);
     dc.SelectBrush(CFormBrush::Solid(m_crBack));
     dc.Rectangle(r.left, r.top, r.right, split);
   } else {
-    const int32_t split = r.left + static_cast<int32_t>(static_cast<float>(r.Width()) * f);
+    const int32_t split = AddCoord(r.left, TruncCoord(static_cast<float>(r.Width()) * f));
     dc.Rectangle(r.left, r.top, split, r.bottom);
     dc.SelectBrush(CFormBrush::Solid(m_crBack));
     dc.Rectangle(split, r.top, r.right, r.bottom);
@@ -341,11 +341,11 @@ void CMMI_BarItem::Draw(CFormDC& dc, COLORREF) {
     const CSize lowSize = dc.GetTextExtent(low);
     const CSize highSize = dc.GetTextExtent(high);
     if (m_bVertical) {
-      dc.TextOut(r.right, r.bottom - lowSize.cy / 2, low);
-      dc.TextOut(r.right, r.top - highSize.cy / 2, high);
+      dc.TextOut(r.right, AddCoord(r.bottom, -(lowSize.cy / 2)), low);
+      dc.TextOut(r.right, AddCoord(r.top, -(highSize.cy / 2)), high);
     } else {
-      dc.TextOut(r.left - lowSize.cx / 2, r.bottom, low);
-      dc.TextOut(r.right - highSize.cx / 2, r.bottom, high);
+      dc.TextOut(AddCoord(r.left, -(lowSize.cx / 2)), r.bottom, low);
+      dc.TextOut(AddCoord(r.right, -(highSize.cx / 2)), r.bottom, high);
     }
   }
 
@@ -404,15 +404,15 @@ void CMMI_HotTxtItem::Draw(CFormDC& dc, COLORREF) {
   dc.SetTextColor(pressed ? m_crBack : m_crText);
   dc.SetBkMode(OPAQUE);
   dc.SetBkColor(face);
-  dc.TextOut(m_rect.left + m_nBorderWidth, m_rect.top + m_nBorderWidth, m_strText);
+  dc.TextOut(AddCoord(m_rect.left, m_nBorderWidth), AddCoord(m_rect.top, m_nBorderWidth), m_strText);
   dc.SelectFont(nullptr);
 }
 
 void CMMI_HotTxtItem::FitToText(CFormDC& dc) {
   dc.SelectFont(ItemFont());
   const CSize extent = dc.GetTextExtent(m_strText);
-  m_rect.right = m_rect.left + extent.cx + 2 * m_nBorderWidth;
-  m_rect.bottom = m_rect.top + extent.cy + 2 * m_nBorderWidth;
+  m_rect.right = AddCoord(m_rect.left, extent.cx + 2 * static_cast<int64_t>(m_nBorderWidth));
+  m_rect.bottom = AddCoord(m_rect.top, extent.cy + 2 * static_cast<int64_t>(m_nBorderWidth));
   dc.SelectFont(nullptr);
 }
 

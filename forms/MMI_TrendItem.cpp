@@ -61,7 +61,7 @@ void CMMI_TrendItem::SerializeItem(CArchive& ar, int32_t nVersion) {
 }
 
 void CMMI_TrendItem::OnRefresh(int nElapsedMs) {
-  m_nCountdown -= nElapsedMs;
+  m_nCountdown = Saturate(static_cast<int64_t>(m_nCountdown) - nElapsedMs);
   if (m_nCountdown > 0) return;
   ComputeInterval();
 
@@ -88,7 +88,7 @@ int32_t CMMI_TrendItem::ValueY(const TrendPen& pen, float v) const {
   if (!(pen.m_fHigh > pen.m_fLow)) return m_rect.bottom;
   const float offset = static_cast<float>(m_rect.Height()) * (v - pen.m_fLow) / (pen.m_fHigh - pen.m_fLow);
   if (!std::isfinite(offset)) return m_rect.bottom;
-  return m_rect.bottom - static_cast<int32_t>(offset);
+  return AddCoord(m_rect.bottom, -static_cast<int64_t>(TruncCoord(offset)));
 }
 
 void CMMI_TrendItem::Draw(CFormDC& dc, COLORREF) {
@@ -108,13 +108,13 @@ void CMMI_TrendItem::Draw(CFormDC& dc, COLORREF) {
     dc.SelectPen(CFormPen::Solid(1, m_crBorder));
     int32_t x = r.left;
     for (int i = 0; i < 4; ++i) {
-      x += r.Width() / 5;
+      x = AddCoord(x, r.Width() / 5);
       dc.MoveTo(x, r.top);
       dc.LineTo(x, r.bottom);
     }
     int32_t y = r.top;
     for (int i = 0; i < 3; ++i) {
-      y += r.Height() / 4;
+      y = AddCoord(y, r.Height() / 4);
       dc.MoveTo(r.left, y);
       dc.LineTo(r.right, y);
     }
@@ -125,8 +125,8 @@ void CMMI_TrendItem::Draw(CFormDC& dc, COLORREF) {
     dc.SetBkMode(TRANSPARENT);
     const std::string low = LimitLabel(m_pens[0].m_fLow);
     const std::string high = LimitLabel(m_pens[0].m_fHigh);
-    dc.TextOut(r.right, r.bottom - dc.GetTextExtent(low).cy / 2, low);
-    dc.TextOut(r.right, r.top - dc.GetTextExtent(high).cy / 2, high);
+    dc.TextOut(r.right, AddCoord(r.bottom, -(dc.GetTextExtent(low).cy / 2)), low);
+    dc.TextOut(r.right, AddCoord(r.top, -(dc.GetTextExtent(high).cy / 2)), high);
   }
 
   const float dx = static_cast<float>(r.Width()) / static_cast<float>(PointsKept());
@@ -135,7 +135,7 @@ void CMMI_TrendItem::Draw(CFormDC& dc, COLORREF) {
     dc.SelectPen(CFormPen::Solid(pen.m_nWidth, pen.m_crPen));
     dc.MoveTo(r.left, ValueY(pen, pen.m_samples[0]->m_fValue));
     for (size_t j = 0; j < pen.m_samples.size(); ++j)
-      dc.LineTo(r.left + static_cast<int32_t>(static_cast<float>(j) * dx), ValueY(pen, pen.m_samples[j]->m_fValue));
+      dc.LineTo(AddCoord(r.left, TruncCoord(static_cast<float>(j) * dx)), ValueY(pen, pen.m_samples[j]->m_fValue));
   }
 
   dc.SelectPen(oldPen);

@@ -41,6 +41,13 @@ Qt::BrushStyle HatchStyle(int32_t hatch) {
   }
 }
 
+// Coordinates and pen widths come from form files. Far beyond any screen they
+// are held to a range in which the arithmetic below and Qt's own cannot
+// overflow; what is drawn on the screen stays the same.
+constexpr int32_t kFar = 1 << 20;
+int32_t Far(int32_t v) { return std::clamp(v, -kFar, kFar); }
+int PenWidth(int32_t w) { return std::clamp(w, 1, 4096); }
+
 }  // namespace
 
 QFont SystemFormFont() { return QApplication::font(); }
@@ -107,6 +114,7 @@ void CPainterDC::FillWithBrush(const QRect& area) {
 }
 
 void CPainterDC::Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  left = Far(left), top = Far(top), right = Far(right), bottom = Far(bottom);
   if (right < left) std::swap(left, right);
   if (bottom < top) std::swap(top, bottom);
   const CFormPen& pen = Pen();
@@ -114,7 +122,7 @@ void CPainterDC::Rectangle(int32_t left, int32_t top, int32_t right, int32_t bot
     FillWithBrush(QRect(QPoint(left, top), QPoint(right - 2, bottom - 2)));
     return;
   }
-  const int w = std::max(pen.width, 1);
+  const int w = PenWidth(pen.width);
   // The frame through the outer pixels, and how far the pen reaches to each side.
   const QRect frame(QPoint(left, top), QPoint(right - 1, bottom - 1));
   if (frame.isEmpty()) return;
@@ -131,6 +139,7 @@ void CPainterDC::Rectangle(int32_t left, int32_t top, int32_t right, int32_t bot
 }
 
 void CPainterDC::Ellipse(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  left = Far(left), top = Far(top), right = Far(right), bottom = Far(bottom);
   if (right < left) std::swap(left, right);
   if (bottom < top) std::swap(top, bottom);
   const CFormPen& pen = Pen();
@@ -140,7 +149,7 @@ void CPainterDC::Ellipse(int32_t left, int32_t top, int32_t right, int32_t botto
     m_painter.setPen(Qt::NoPen);
   } else {
     QPen qpen(ColorFromRef(pen.color));
-    qpen.setWidth(std::max(pen.width, 1));
+    qpen.setWidth(PenWidth(pen.width));
     qpen.setJoinStyle(Qt::MiterJoin);
     m_painter.setPen(qpen);
   }
@@ -154,6 +163,7 @@ void CPainterDC::Ellipse(int32_t left, int32_t top, int32_t right, int32_t botto
 }
 
 void CPainterDC::TextOut(int32_t x, int32_t y, const std::string& text) {
+  x = Far(x), y = Far(y);
   const QString qtext = QString::fromStdString(text);
   const QFont font = CurrentFont();
   const QFontMetrics metrics(font);
@@ -174,8 +184,8 @@ CSize CPainterDC::GetTextExtent(const std::string& text) {
 void CPainterDC::StretchBlt(const CRect& destination, const CFormBitmap& bitmap) {
   const auto* qt = dynamic_cast<const CQtFormBitmap*>(&bitmap);
   if (qt == nullptr || destination.Width() == 0 || destination.Height() == 0) return;
-  m_painter.drawImage(QRect(destination.left, destination.top, destination.Width(), destination.Height()),
-                      qt->Image());
+  const CRect near{Far(destination.left), Far(destination.top), Far(destination.right), Far(destination.bottom)};
+  m_painter.drawImage(QRect(near.left, near.top, near.Width(), near.Height()), qt->Image());
 }
 
 void CPainterDC::DrawLine(CPoint from, CPoint to) {
@@ -183,11 +193,11 @@ void CPainterDC::DrawLine(CPoint from, CPoint to) {
   if (pen.style == CFormPen::kNull || from == to) return;
   m_painter.save();
   QPen qpen(ColorFromRef(pen.color));
-  qpen.setWidth(std::max(pen.width, 1));
+  qpen.setWidth(PenWidth(pen.width));
   qpen.setCapStyle(Qt::FlatCap);
   m_painter.setPen(qpen);
   // A polyline's segments share their ends, so drawing each end point (where
   // GDI leaves it out) changes nothing but the last pixel of a line.
-  m_painter.drawLine(QPoint(from.x, from.y), QPoint(to.x, to.y));
+  m_painter.drawLine(QPoint(Far(from.x), Far(from.y)), QPoint(Far(to.x), Far(to.y)));
   m_painter.restore();
 }

@@ -446,3 +446,45 @@ TEST(FormAutomation, ReadTagAndWriteTag) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rectangles, widths and limits from a damaged file far beyond any screen:
+// sizes and positions saturate instead of overflowing.
+TEST(FormItemsFromDamagedFiles, CoordinatesSaturate) {
+  RecordingDC dc;
+  CMMI_HotTxtItem hot;
+  hot.m_strText = "Go";
+  hot.m_nBorderWidth = 2019778399;
+  hot.m_rect = {INT32_MAX - 5, INT32_MIN, 0, 0};
+  hot.FitToText(dc);
+  EXPECT_EQ(hot.m_rect.right, INT32_MAX);
+  hot.Draw(dc, 0);
+  EXPECT_EQ(dc.ops.back().rect.left, INT32_MAX);
+
+  CMMI_BarItem bar;
+  bar.m_fHigh = 1.0f;
+  bar.m_rect = {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+  EXPECT_EQ(bar.m_rect.Height(), INT32_MAX);
+  bar.m_bShowScale = 1;
+  bar.Draw(dc, 0);
+
+  CMMI_RectItem rect;
+  rect.m_nLineWidth = INT32_MAX;
+  rect.m_rect = {INT32_MIN, 0, INT32_MAX, 10};
+  EXPECT_TRUE(rect.HitTest(0, 5, 0));
+
+  CMMI_TrendItem trend;
+  trend.m_rect = {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+  trend.m_bShowGrid = trend.m_bShowScale = 1;
+  trend.m_nSpan = INT32_MIN;
+  trend.ComputeInterval();
+  trend.OnRefresh(1000);
+  trend.m_pens[0].m_bEnabled = 1;
+  trend.m_pens[0].m_samples.push_back(std::make_unique<CTrendSample>(50.0f));
+  trend.m_pens[0].m_samples.push_back(std::make_unique<CTrendSample>(1e30f));
+  trend.Draw(dc, 0);
+  EXPECT_EQ(trend.ValueY(trend.m_pens[0], 50.0f), INT32_MAX - INT32_MAX / 2 - 1);
+}
+
+}  // namespace

@@ -2,9 +2,11 @@
 plexmar_test(projectfiles_csv_test LABEL unit
   SOURCES ${TEST_DIR}/CsvTest.cpp ${TEST_DIR}/LockTest.cpp ${PROJECT_SOURCE_DIR}/tests/core/ToolkitDoubles.cpp
   LIBS plexcore)
+plexmar_test_stand_ins(projectfiles_csv_test)
 plexmar_test(projectfiles_project_test LABEL unit
   SOURCES ${TEST_DIR}/ProjectFileTest.cpp ${TEST_DIR}/ProjectDoubles.cpp
   LIBS plexcore)
+plexmar_test_stand_ins(projectfiles_project_test)
 if(TARGET plexgui)
   plexmar_test(projectfiles_gui_test LABEL gui
     SOURCES ${TEST_DIR}/FileCommandsGuiTest.cpp

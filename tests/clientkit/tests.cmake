@@ -6,3 +6,9 @@ plexmar_test(clientkit_mapping_test LABEL unit
 plexmar_test(clientkit_interop_test LABEL interop TIMEOUT 300
   SOURCES ${TEST_DIR}/ClientInteropTest.cpp
   LIBS clientkit)
+if(TARGET plexgui)
+  plexmar_test(clientkit_gui_test LABEL gui TIMEOUT 180
+    SOURCES ${TEST_DIR}/BrowseGuiTest.cpp
+    LIBS plexgui)
+  target_include_directories(clientkit_gui_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
+endif()

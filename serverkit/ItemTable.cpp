@@ -180,6 +180,7 @@ void InitOpcServer(const char* /*clsid*/, int32_t /*updateRateMs*/) {
   // Clients read the table directly and are told of every change at once, so
   // the update rate has nothing to pace.
   Kit().running = true;
+  serverkit::StartOpcEndpoint();
 }
 
 void SetWriteCallback(WriteCallback callback, int32_t /*mode*/) {
@@ -241,6 +242,9 @@ void RemoveServerTag(int32_t handle) {
 }
 
 void ShutdownOpcServer() {
+  // The endpoint goes first: its clients must not see the items vanish one
+  // by one, and its listener must be gone before the table empties.
+  serverkit::StopOpcEndpoint();
   auto& kit = Kit();
   std::lock_guard change(kit.changeMutex);
   std::vector<int32_t> withdrawn;

@@ -156,6 +156,9 @@ bool WriteRegistration(const char* clsid, const char* progId, const char* descri
          << "ProgID=" << progId << "\n"
          << "Description=" << description << "\n"
          << "Executable=" << executablePath << "\n";
+  // Where OPC UA clients on this machine (and others) reach the server.
+  const std::string endpoint = ConfiguredOpcEndpointUrl();
+  if (!endpoint.empty()) record << "Endpoint=" << endpoint << "\n";
   return WriteFileAtomically(path, record.str());
 }
 
@@ -183,6 +186,7 @@ bool ReadRegistration(const char* progId, Registration& registration) {
     else if (key == "ProgID") found.progId = std::move(value);
     else if (key == "Description") found.description = std::move(value);
     else if (key == "Executable") found.executable = std::move(value);
+    else if (key == "Endpoint") found.endpoint = std::move(value);
   }
   if (found.clsid.empty() || found.progId != progId || found.executable.empty()) return false;
   registration = std::move(found);

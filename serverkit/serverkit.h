@@ -98,6 +98,54 @@ void RemoveChangeListener(int id);
 // True between InitOpcServer and ShutdownOpcServer.
 bool IsRunning();
 
+// --- the OPC UA endpoint -------------------------------------------------------
+// InitOpcServer opens an OPC UA endpoint (opc.tcp, binary encoding, security
+// None, anonymous) over the item table; ShutdownOpcServer closes it.
+// PLEXMAR_OPCUA_PORT sets its port (default 4840, 0 = no endpoint) and
+// PLEXMAR_OPCUA_BIND its listen address (default: all interfaces). A port that
+// cannot be bound is reported once on standard error and the program runs on
+// without the endpoint.
+//
+// Every item is the Variable ns=1;s=<item name> in the folder ns=1;s=Tags,
+// with BrowseName 1:<name> and DisplayName <name>. Its DataType follows the
+// item's current VARIANT type (VT_I1 SByte, VT_UI1 Byte, VT_I2 Int16, VT_UI2
+// UInt16, VT_I4 and VT_INT Int32, VT_UI4 and VT_UINT UInt32, VT_I8 Int64,
+// VT_UI8 UInt64, VT_R4 Float, VT_R8 Double, VT_BOOL Boolean, VT_BSTR String,
+// VT_DATE DateTime, VT_ERROR StatusCode, VT_EMPTY BaseDataType with a null
+// value); a SAFEARRAY is a one-dimensional array (ValueRank 1). AccessLevel
+// is CurrentRead|CurrentWrite (3), or CurrentRead (1) for an item created
+// read-only. SourceTimestamp is the item's time stamp.
+//
+// Quality to StatusCode, by the quality bits (mask 0xC0) of the low byte:
+//   0xC0..0xFF (good)      Good (0x00000000)
+//   0x40..0x7F (uncertain) Uncertain (0x40000000)
+//   anything else (bad)    Bad (0x80000000)
+// Write results to StatusCodes:
+//   S_OK and any success     Good
+//   OPC_E_INVALIDHANDLE      BadNodeIdUnknown (0x80340000)
+//   OPC_E_BADRIGHTS          BadNotWritable (0x803B0000)
+//   OPC_E_UNKNOWNITEMID      BadTypeMismatch (0x80740000): the source refused
+//                            the value (text to an "Integer" register ...)
+//   E_FAIL and anything else BadInternalError (0x80020000)
+//   no answer from the program within the write time-out (5 s): BadTimeout
+//   (0x800A0000); the value may still be taken later.
+// A written Variant reaches the write callback as the VARIANT of its own type
+// (Int16 as VT_I2, String as VT_BSTR, a one-dimensional array as a
+// SAFEARRAY). A Variant that no VARIANT holds (matrices, NodeIds, structures)
+// is refused with BadTypeMismatch before the program sees it.
+constexpr uint16_t kDefaultOpcUaPort = 4840;
+// The endpoint URL while it listens (opc.tcp://<host name>:<port>), else empty.
+std::string OpcEndpointUrl();
+// The URL the environment asks for, whether or not it listens now; empty when
+// the endpoint is off.
+std::string ConfiguredOpcEndpointUrl();
+// False when PLEXMAR_OPCUA_PORT is set but is no port number.
+bool OpcEndpointPort(uint16_t& port);
+// The write time-out of the next endpoint started (tests shorten it).
+void SetOpcWriteTimeout(uint32_t milliseconds);
+void StartOpcEndpoint();
+void StopOpcEndpoint();
+
 // --- registration on this machine --------------------------------------------
 // The record RegisterOpcServer writes: $XDG_DATA_HOME (default
 // ~/.local/share)/plexmar/opc-servers/<ProgID>.server, an INI-style text with
@@ -122,6 +170,8 @@ struct Registration {
   std::string progId;
   std::string description;
   std::string executable;
+  // The OPC UA endpoint URL (key Endpoint); empty when the endpoint is off.
+  std::string endpoint;
 };
 // Reads the record of `progId`; false when there is none or it is damaged.
 bool ReadRegistration(const char* progId, Registration& registration);

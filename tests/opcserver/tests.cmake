@@ -6,3 +6,9 @@ plexmar_test(opcserver_unit_test LABEL unit
 plexmar_test(opcserver_interop_test LABEL interop TIMEOUT 300
   SOURCES ${TEST_DIR}/InteropTest.cpp
   LIBS serverkit opcua)
+if(TARGET plexmar)
+  plexmar_test(opcserver_program_test LABEL e2e TIMEOUT 180
+    SOURCES ${TEST_DIR}/ProgramTest.cpp
+    LIBS plexcore)
+  add_dependencies(opcserver_program_test plexmar)
+endif()

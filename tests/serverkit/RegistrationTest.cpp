@@ -136,3 +136,21 @@ TEST_F(Registration, UnrelatedUnitWithTheSameNameSurvivesUnregistering) {
 }
 
 }  // namespace
+
+TEST_F(Registration, RecordNamesTheOpcUaEndpointWhileItIsOn) {
+  setenv("PLEXMAR_OPCUA_PORT", "4999", 1);
+  ASSERT_TRUE(serverkit::WriteRegistration(kPlexmarClsid, kPlexmarProgId, kPlexmarDescription, "/x/plexmar"));
+  serverkit::Registration r;
+  ASSERT_TRUE(serverkit::ReadRegistration(kPlexmarProgId, r));
+  EXPECT_EQ(r.endpoint.rfind("opc.tcp://", 0), 0u);
+  EXPECT_EQ(r.endpoint.substr(r.endpoint.size() - 5), ":4999");
+  setenv("PLEXMAR_OPCUA_PORT", "0", 1);
+  ASSERT_TRUE(serverkit::WriteRegistration(kPlexmarClsid, kPlexmarProgId, kPlexmarDescription, "/x/plexmar"));
+  ASSERT_TRUE(serverkit::ReadRegistration(kPlexmarProgId, r));
+  EXPECT_EQ(r.endpoint, "");
+  setenv("PLEXMAR_OPCUA_PORT", "forty", 1);
+  uint16_t port = 1;
+  EXPECT_FALSE(serverkit::OpcEndpointPort(port));
+  EXPECT_EQ(serverkit::ConfiguredOpcEndpointUrl(), "");
+  setenv("PLEXMAR_OPCUA_PORT", "0", 1);
+}

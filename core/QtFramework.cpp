@@ -18,6 +18,7 @@
 #include "core/ProjectCommands.h"
 #include "core/SignalQuit.h"
 #include "forms/FormAutomation.h"
+#include "forms/FormItemUi.h"
 #include "forms/FormTemplate.h"
 #include "forms/MMI_Item.h"
 #include "forms/PainterDC.h"
@@ -92,6 +93,9 @@ bool CQtFramework::CreateMainWindow() {
   InstallQtFormBitmapLoader();
   // The OPC ones, and the hand-over of OPC data changes to this thread.
   InstallOpcConnectCommands(*m_frame, m_app);
+  // The items' property dialogs and the operator's writes of tags.
+  m_itemUi = std::make_unique<CQtFormItemUi>(m_frame.get());
+  SetFormItemUi(m_itemUi.get());
   CMainFrame* frame = m_frame.get();
   m_frame->SetCommandHandler(cmd::ID_APP_ABOUT, [frame] {
     QMessageBox::about(frame, QStringLiteral("About Plexmar"),
@@ -123,6 +127,7 @@ void CQtFramework::ExitFramework() {
   if (m_app.HostUi() == this) m_app.SetHostUi(nullptr);
   SetFormDefaultFontSource(nullptr);
   m_automation.clear();
+  SetFormItemUi(nullptr);
   if (m_frame) {
     m_frame->RecentFiles().WriteList();
     m_frame.reset();

@@ -14,6 +14,7 @@ class CPlexmarApp;
 class CFormTemplate;
 class CFormAutomation;
 class CPlexmarDoc;
+class IFormItemUi;
 
 // It is also the core's user-interface host while the main window exists:
 // message boxes, and showing and hiding forms for the logic blocks.
@@ -54,4 +55,5 @@ class CQtFramework : public IAppFramework, public IHostUi {
   std::unique_ptr<CMainFrame> m_frame;
   // Each open form's object on the session bus.
   std::map<const CPlexmarDoc*, std::unique_ptr<CFormAutomation>> m_automation;
+  std::unique_ptr<IFormItemUi> m_itemUi;
 };

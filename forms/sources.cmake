@@ -5,6 +5,8 @@ list(APPEND PLEXCORE_SOURCES
   forms/MMI_Items.cpp
   forms/MMI_TrendItem.cpp
   forms/PlexmarDoc.cpp
+  forms/DialogFields.cpp
+  forms/TagWritePrompt.cpp
 )
 # the form view, its frame and template, drawing through QPainter (Qt)
 list(APPEND PLEXMAR_QT_SOURCES
@@ -17,4 +19,13 @@ list(APPEND PLEXMAR_QT_SOURCES
 # automation of form documents over D-Bus
 list(APPEND PLEXMAR_QT_SOURCES
   forms/FormAutomation.cpp
+)
+
+# the item property dialogs, Form Properties and the operator's write dialogs (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+  forms/FormDialogHooks.cpp
+  forms/ItemDialogs.cpp
+  forms/FormPropertiesDlg.cpp
+  forms/TagWriteDlgs.cpp
+  forms/FormItemUi.cpp
 )

@@ -28,3 +28,19 @@ list(APPEND PLEXMAR_QT_SOURCES
   resources/OpcServerListDlg.ui
   resources/OpcBrowseDlg.ui
 )
+
+# the forms' item property dialogs, Form Properties and the write dialogs
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/CustomDisplayDlg.ui
+  resources/TxtPropDlg.ui
+  resources/RectPropDlg.ui
+  resources/BmpPropDlg.ui
+  resources/TagPropDlg.ui
+  resources/BarPropDlg.ui
+  resources/HotTxtPropDlg.ui
+  resources/TrendPropDlg.ui
+  resources/TrendPenDlg.ui
+  resources/FormPropDlg.ui
+  resources/WriteNumericDlg.ui
+  resources/WriteStringDlg.ui
+)

@@ -20,6 +20,7 @@
 #include "forms/FormAutomation.h"
 #include "forms/FormItemUi.h"
 #include "forms/FormTemplate.h"
+#include "forms/FormViewCommands.h"
 #include "forms/MMI_Item.h"
 #include "forms/PainterDC.h"
 #include "logic/LogicCsvCommands.h"
@@ -89,6 +90,7 @@ bool CQtFramework::CreateMainWindow() {
   // Forms: their File commands, the main window's display defaults, and
   // bitmaps read through QImage.
   m_template->InstallCommands(*m_frame);
+  InstallFormViewCommands(*m_frame, *m_template);
   SetFormDefaultFontSource(&m_frame->Core().m_logFont);
   InstallQtFormBitmapLoader();
   // The OPC ones, and the hand-over of OPC data changes to this thread.

@@ -73,6 +73,25 @@ class CPlexmarView : public QWidget, public IFormView {
   virtual bool OnLButtonDblClk(int x, int y);
   virtual bool OnRButtonDown(int x, int y);
 
+ public:
+  // "Form &Properties": the title, refresh rate and colours; on OK the timer
+  // restarts with the new rate.
+  void OnFormProperties();
+  // The first selected item of the list; null when none is.
+  CMMI_Item* SelectedItem() const;
+
+ private:
+  // While the application is locked only run-time clicks act.
+  bool IsLocked() const;
+  // The end of a rubber band: a new item of the chosen type, when the band
+  // is at least 10 pixels wide or high and its dialog is confirmed.
+  void InsertItem();
+  // The item's property dialog; rectangles, ellipses and bitmaps also give
+  // their "Draw First" box.
+  bool EditItem(CMMI_Item& item, int32_t& bDrawFirst);
+  // To index 0: drawn first, under everything.
+  void MoveToBottom(CMMI_Item& item);
+
  private:
   CPlexmarDoc& m_doc;
   CFormCanvas m_canvas;

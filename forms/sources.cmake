@@ -28,4 +28,6 @@ list(APPEND PLEXMAR_QT_SOURCES
   forms/FormPropertiesDlg.cpp
   forms/TagWriteDlgs.cpp
   forms/FormItemUi.cpp
+  forms/FormViewCommands.cpp
+  forms/FormPrinting.cpp
 )

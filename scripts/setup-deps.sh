@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   dbus-daemon libglib2.0-bin
   nodejs
+  poppler-utils
 )
 
 missing=()

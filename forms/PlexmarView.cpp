@@ -222,10 +222,10 @@ bool CPlexmarView::OnLButtonUp(int, int) {
   if (m_nMode == 1) {
     m_nMode = 0;
     InsertItem();
-  } else if (selected != nullptr && selected->m_nType == kItemHotText) {
+  } else if (auto* hot = dynamic_cast<CMMI_HotTxtItem*>(selected)) {
     // The block runs wherever the button came up, at run time and after a
     // click or drag in edit mode alike.
-    const std::string block = static_cast<CMMI_HotTxtItem*>(selected)->m_strLogicBlock;
+    const std::string block = hot->m_strLogicBlock;
     CPlexmarApp* app = CPlexmarApp::Current();
     if (!block.empty() && app != nullptr) app->RunLogicBlock(block);
   }

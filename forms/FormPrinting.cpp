@@ -1,5 +1,6 @@
 #include "forms/FormPrinting.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPrinter>
 #include <QRect>
@@ -20,26 +21,30 @@ QRect FormPrintArea(const CPlexmarDoc& doc, QSize client) {
 }
 
 void RenderForm(CPlexmarDoc& doc, const QRect& area, QPainter& painter, const QRect& target) {
+  // The form is drawn as the screen shows it, pixel for pixel and with the
+  // screen's fonts, and that picture is scaled onto the page: a printer's
+  // resolution would otherwise shrink or swell the text against the shapes.
+  QImage picture(area.size(), QImage::Format_RGB32);
+  picture.fill(ColorFromRef(doc.GetBackground()));
+  {
+    QPainter canvas(&picture);
+    canvas.translate(-area.left(), -area.top());
+    CPainterDC dc(canvas);
+    // A selected item draws only its outline; on paper every item shows itself.
+    for (const auto& item : doc.m_items) {
+      const int32_t selected = item->m_bSelected;
+      item->m_bSelected = 0;
+      item->Draw(dc, doc.GetBackground());
+      item->m_bSelected = selected;
+      item->m_bDirty = 1;
+    }
+  }
   const double scale = std::min(target.width() / static_cast<double>(area.width()),
                                 target.height() / static_cast<double>(area.height()));
-  const double offsetX = target.left() + (target.width() - area.width() * scale) / 2.0;
-  const double offsetY = target.top() + (target.height() - area.height() * scale) / 2.0;
-  painter.save();
-  painter.translate(offsetX, offsetY);
-  painter.scale(scale, scale);
-  painter.translate(-area.left(), -area.top());
-  painter.setClipRect(area);
-  painter.fillRect(area, ColorFromRef(doc.GetBackground()));
-  CPainterDC dc(painter);
-  // A selected item draws only its outline; on paper every item shows itself.
-  for (const auto& item : doc.m_items) {
-    const int32_t selected = item->m_bSelected;
-    item->m_bSelected = 0;
-    item->Draw(dc, doc.GetBackground());
-    item->m_bSelected = selected;
-    item->m_bDirty = 1;
-  }
-  painter.restore();
+  const QSizeF size(area.width() * scale, area.height() * scale);
+  const QRectF placed(target.left() + (target.width() - size.width()) / 2.0,
+                      target.top() + (target.height() - size.height()) / 2.0, size.width(), size.height());
+  painter.drawImage(placed, picture);
 }
 
 bool PrintForm(CPlexmarDoc& doc, QSize client, QPrinter& printer) {

@@ -96,7 +96,10 @@ TEST_F(FormPrint, APdfPageHoldsTheItemsScaledToFitAndCentred) {
   EXPECT_GT(Share(page, bottomRight, QColor(255, 255, 0)), 0.95) << "the yellow form";
   // The text is there: dark pixels where it was drawn.
   const QRect textArea(printable.left() + w * 250 / 400, printable.top() + h * 200 / 300, w * 100 / 400, h * 20 / 300);
-  EXPECT_GT(Share(page, textArea, QColor(0, 0, 0)), 0.02) << "the static text";
+  EXPECT_LT(Share(page, textArea, QColor(255, 255, 0)), 0.97) << "the static text";
+  // Drawn at the form's scale: the text keeps to its own corner of the form.
+  const QRect belowText(printable.left() + w * 250 / 400, printable.top() + h * 240 / 300, w * 100 / 400, h * 40 / 300);
+  EXPECT_GT(Share(page, belowText, QColor(255, 255, 0)), 0.99);
 }
 
 TEST_F(FormPrint, ThePreviewDrawsTheSameSinglePage) {

@@ -394,7 +394,7 @@ TEST_F(ViewMouse, FormPropertiesAppliesTitleColoursAndA250MillisecondTimer) {
 
 TEST_F(ViewMouse, Snapshots) {
   tags.AddTag("Tank.Level", MakeVariantR8(62.5));
-  auto& frame = Add<CMMI_RectItem>({10, 10, 390, 290});
+  auto& frame = Add<CMMI_RectItem>({10, 10, 250, 290});
   frame.m_nLineWidth = 2;
   auto& title = Add<CMMI_TxtItem>({20, 20, 200, 40});
   title.m_strText = "Tank Farm";
@@ -413,11 +413,14 @@ TEST_F(ViewMouse, Snapshots) {
   QApplication::processEvents();
   EXPECT_TRUE(view->grab().save(ShotDir() + "/form-edit-mode.png"));
   Up(40, 100);
-  Down(150, 150);
-  MoveTo(250, 220);
+  // A band on empty space, too small to insert anything when released.
+  Down(265, 250);
+  MoveTo(390, 292);
   view->repaint();
+  EXPECT_EQ(view->m_nMode, 1);
   EXPECT_TRUE(view->grab().save(ShotDir() + "/form-edit-band.png"));
-  Up(155, 155);
+  MoveTo(268, 253);
+  Up(268, 253);
   tags.app.m_bLocked = 1;
   Down(30, 210);
   view->repaint();

@@ -79,6 +79,23 @@ bool EndsWithPart(const std::string& name, const std::string& part) {
 
 int32_t NextHandle() { return g_nextHandle.fetch_add(1); }
 
+// The program's calls go first: the publish thread only waits for answers,
+// and would otherwise take the lock back at once, time after time.
+UaSession::CallLock::CallLock(UaSession& session) : m_session(session) {
+  ++m_session.m_nCallers;
+  m_lock = std::unique_lock<std::timed_mutex>(m_session.m_io, std::chrono::milliseconds(kCallTimeoutMs));
+}
+
+UaSession::CallLock::~CallLock() {
+  if (m_lock.owns_lock()) m_lock.unlock();
+  --m_session.m_nCallers;
+}
+
+void UaSession::GiveWay() const {
+  for (int i = 0; i < 5000 && m_nCallers.load() > 0 && !m_bStop; ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 UaSession::UaSession(int32_t handle, std::string endpointUrl, NoteSink sink)
     : m_handle(handle), m_strUrl(std::move(endpointUrl)), m_sink(std::move(sink)) {}
 
@@ -108,8 +125,8 @@ void UaSession::Close() {
   m_bStop = true;
   m_wake.notify_all();
   if (m_thread.joinable()) m_thread.join();
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return;
+  CallLock io(*this);
+  if (!io.owns()) return;
   if (m_bConnected && m_conn.IsOpen()) {
     CloseSessionRequest request;
     request.deleteSubscriptions = true;
@@ -267,8 +284,8 @@ void UaSession::RestoreLocked() {
 
 int32_t UaSession::AddGroup() {
   if (!m_bConnected) return -1;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return -1;
+  CallLock io(*this);
+  if (!io.owns()) return -1;
   Group group;
   if (!CreateSubscriptionLocked(group)) return -1;
   const int32_t handle = NextHandle();
@@ -284,8 +301,8 @@ int32_t UaSession::AddItem(int32_t group, const std::string& itemId) {
     std::lock_guard<std::mutex> state(m_state);
     if (m_groups.count(group) == 0) return -1;
   }
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return -1;
+  CallLock io(*this);
+  if (!io.owns()) return -1;
   const std::optional<NodeId> node = ParseItemId(itemId, m_namespaces);
   if (!node) return -1;
   // The node must exist; its data type decides how writes are converted.
@@ -319,8 +336,8 @@ bool UaSession::ActivateItem(int32_t group, int32_t item, void* reference) {
   }
   bool ok = false;
   if (m_bConnected && subscriptionId != 0) {
-    std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-    if (io.owns_lock()) ok = CreateMonitoredItemsLocked(subscriptionId, {item});
+    CallLock io(*this);
+    if (io.owns()) ok = CreateMonitoredItemsLocked(subscriptionId, {item});
   }
   if (!ok) {
     std::lock_guard<std::mutex> state(m_state);
@@ -339,8 +356,8 @@ bool UaSession::ReadItem(int32_t group, int32_t item, VARIANT* value, FILETIME* 
     id.nodeId = it->second.node;
   }
   if (!m_bConnected) return false;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return false;
+  CallLock io(*this);
+  if (!io.owns()) return false;
   std::vector<DataValue> answer;
   if (!ReadLocked({id}, answer)) return false;
   Note note;
@@ -364,8 +381,8 @@ void UaSession::WriteItem(int32_t group, int32_t item, const VARIANT& value) {
   if (!FromVariant(value, type, write.value.value)) return;
   write.value.hasValue = true;
   if (!m_bConnected) return;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return;
+  CallLock io(*this);
+  if (!io.owns()) return;
   WriteRequest request;
   request.nodesToWrite.push_back(write);
   WriteResponse response;
@@ -384,8 +401,8 @@ void UaSession::RemoveItem(int32_t group, int32_t item) {
     m_items.erase(it);
   }
   if (monitoredId == 0 || subscriptionId == 0 || !m_bConnected) return;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return;
+  CallLock io(*this);
+  if (!io.owns()) return;
   DeleteMonitoredItemsRequest request;
   request.subscriptionId = subscriptionId;
   request.monitoredItemIds.push_back(monitoredId);
@@ -409,11 +426,11 @@ void UaSession::RefreshGroup(int32_t group) {
     }
   }
   if (ids.empty() || !m_bConnected) return;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return;
+  CallLock io(*this);
+  if (!io.owns()) return;
   std::vector<DataValue> answer;
   if (!ReadLocked(ids, answer)) return;
-  io.unlock();
+  io.release();
   std::vector<Note> notes(ids.size());
   for (size_t i = 0; i < ids.size(); ++i) {
     notes[i].server = m_handle;
@@ -462,8 +479,8 @@ bool UaSession::BrowseChildrenLocked(const NodeId& node, std::vector<ReferenceDe
 
 bool UaSession::BrowseTo(const std::string& path) {
   if (!m_bConnected) return false;
-  std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(kCallTimeoutMs));
-  if (!io.owns_lock()) return false;
+  CallLock io(*this);
+  if (!io.owns()) return false;
   const std::vector<std::string> parts = SplitPath(path);
   NodeId at(0, id::ObjectsFolder);
   std::vector<ReferenceDescription> children;
@@ -684,6 +701,7 @@ void UaSession::PublishLoop() {
     }
 
     while (outstanding.size() < kPublishesOutstanding && m_bConnected) {
+      GiveWay();
       std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(200));
       if (!io.owns_lock()) break;
       PublishRequest request;
@@ -706,12 +724,16 @@ void UaSession::PublishLoop() {
     std::vector<uint8_t> body;
     StatusCode waited = status::BadTimeout;
     {
+      GiveWay();
       std::unique_lock<std::timed_mutex> io(m_io, std::chrono::milliseconds(200));
       if (!io.owns_lock()) continue;
-      waited = m_conn.Wait(outstanding.front(), body, 100);
+      // Short waits with the lock let go between them keep the program's
+      // calls from queueing behind a Publish the server holds back.
+      waited = m_conn.Wait(outstanding.front(), body, 2);
     }
     if (waited == status::BadTimeout) {
       if (Clock::now() - lastAnswer > silenceLimit) m_bConnected = false;
+      pause(3);
       continue;
     }
     if (waited != status::Good) {

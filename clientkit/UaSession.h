@@ -104,6 +104,20 @@ class UaSession {
   template <class Request, class Response>
   opcua::StatusCode CallLocked(Request& request, Response& response);
 
+  // The lock of one of the program's calls, taken ahead of the publish thread.
+  class CallLock {
+   public:
+    explicit CallLock(UaSession& session);
+    ~CallLock();
+    bool owns() const { return m_lock.owns_lock(); }
+    void release() { m_lock.unlock(); }
+
+   private:
+    UaSession& m_session;
+    std::unique_lock<std::timed_mutex> m_lock;
+  };
+  void GiveWay() const;
+
   void PublishLoop();
   void ConnectionLost();
   void Deliver(const opcua::PublishResponse& response);
@@ -122,6 +136,7 @@ class UaSession {
   std::map<int32_t, Item> m_items;
   std::map<int32_t, Group> m_groups;
 
+  std::atomic<int> m_nCallers{0};
   std::atomic<bool> m_bConnected{false};
   std::atomic<bool> m_bStop{false};
   std::mutex m_wakeMutex;

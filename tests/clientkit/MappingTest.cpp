@@ -61,9 +61,13 @@ TEST(Values, WritesTakeTheNodesTypeAndRefuseWhatDoesNotConvert) {
   ASSERT_TRUE(FromVariant(MakeVariantR8(2.5), BuiltinType::Int32, out));
   EXPECT_EQ(out, Variant::Scalar<BuiltinType::Int32>(int32_t{2})) << "half to even";
   EXPECT_FALSE(FromVariant(MakeVariantR8(1e10), BuiltinType::Int16, out));
-  CVariant text(MakeVariantText("on"));
+  VARIANT textRaw = MakeVariantText("on");
+  CVariant text(textRaw);
+  VariantClear(&textRaw);
   EXPECT_FALSE(FromVariant(*text, BuiltinType::Float, out));
-  CVariant date(MakeVariantText("2026-12-08T12:00:00Z"));
+  VARIANT dateRaw = MakeVariantText("2026-12-08T12:00:00Z");
+  CVariant date(dateRaw);
+  VariantClear(&dateRaw);
   ASSERT_TRUE(FromVariant(*date, BuiltinType::DateTime, out));
   EXPECT_EQ(out.Values<BuiltinType::DateTime>()[0].UnixMillis(), 1796731200000);
   ASSERT_TRUE(FromVariant(MakeVariantR4(1.5f), BuiltinType::Null, out)) << "no type known: the value's own";

@@ -141,7 +141,9 @@ TEST(UaMapping, VariantsBothWaysKeepTheirType) {
     EXPECT_EQ(back->vt, vt.vt);
     EXPECT_EQ(back->llVal & 0xFFFF, vt.llVal & 0xFFFF);
   }
-  CVariant text(MakeVariantText("grüß"));
+  VARIANT textRaw = MakeVariantText("grüß");
+  CVariant text(textRaw);
+  VariantClear(&textRaw);
   Variant tv;
   ASSERT_TRUE(ToVariant(*text, tv));
   EXPECT_EQ(tv.Values<B::String>()[0].str(), "grüß");

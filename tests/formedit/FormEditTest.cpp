@@ -93,9 +93,12 @@ class ScriptedPrompt : public ITagWritePrompt {
 
 class PromptWrite : public ::testing::Test {
  protected:
-  CExchangeTag& AddTag(const std::string& name, const VARIANT& value) {
+  // The tag takes a copy; the value handed in is cleared here, so a text made for the call
+  // does not leak.
+  CExchangeTag& AddTag(const std::string& name, VARIANT value) {
     auto tag = std::make_unique<CExchangeTag>(name);
     tag->m_value = value;
+    VariantClear(&value);
     CExchangeTag& ref = *tag;
     app.m_tags.push_back(std::move(tag));
     return ref;

@@ -12,3 +12,10 @@ if(TARGET plexgui)
     LIBS plexgui)
   target_include_directories(clientkit_gui_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
 endif()
+# An "OPC Point" through the headless program, to its endpoint and to Modbus.
+if(TARGET plexmar)
+  plexmar_test(clientkit_program_test LABEL e2e TIMEOUT 300
+    SOURCES ${TEST_DIR}/ProgramTest.cpp
+    LIBS plexcore)
+  add_dependencies(clientkit_program_test plexmar)
+endif()

@@ -3,6 +3,11 @@
 plexmar_test(clientkit_mapping_test LABEL unit
   SOURCES ${TEST_DIR}/MappingTest.cpp
   LIBS clientkit)
+# The program's own client against the program's own endpoint, and servers
+# registered on this machine.
+plexmar_test(clientkit_own_endpoint_test LABEL unit
+  SOURCES ${TEST_DIR}/OwnEndpointTest.cpp
+  LIBS clientkit serverkit)
 plexmar_test(clientkit_interop_test LABEL interop TIMEOUT 300
   SOURCES ${TEST_DIR}/ClientInteropTest.cpp
   LIBS clientkit)

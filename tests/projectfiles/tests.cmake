@@ -32,3 +32,8 @@ if(TARGET plexgui)
     LIBS plexgui)
   target_include_directories(projectfiles_restore_test PRIVATE ${PROJECT_BINARY_DIR}/plexgui_autogen/include)
 endif()
+# A saved OPC server link loaded with the real client toolkit against a
+# node-opcua server.
+plexmar_test(projectfiles_link_interop_test LABEL interop TIMEOUT 180
+  SOURCES ${TEST_DIR}/ProjectLinkInteropTest.cpp
+  LIBS plexcore)

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "forms/PainterDC.h"
+#include "logic/LogicBlockEditing.h"
 
 void LogFontFromFont(const QFont& font, LOGFONT& logFont) {
   // The character height in pixels, negative as a LOGFONT has it.
@@ -59,6 +60,7 @@ FormDialogHooks FormDialogHooks::Default() {
     return QMessageBox::question(parent, QStringLiteral("Plexmar"), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   };
+  hooks.createLogicBlock = [](CPlexmarApp& app, QWidget* parent) { return CreateLogicBlock(app, parent); };
   return hooks;
 }
 

@@ -42,6 +42,14 @@ void InstallFormViewCommands(CMainFrame& frame, CFormTemplate& forms) {
         if (CPlexmarView* view = ActiveView(forms)) view->OnFormProperties();
       },
       active);
+  // The logic block table, like the block CSV commands, belongs to the form
+  // view: it is there while a form window is, locked or not.
+  frame.SetCommandHandler(
+      cmd::ID_EDIT_LOGIC_BLKS,
+      [&forms] {
+        if (CPlexmarView* view = ActiveView(forms)) view->OnLogicBlks();
+      },
+      active);
 
   CMainFrame* window = &frame;
   frame.SetCommandHandler(

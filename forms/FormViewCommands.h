@@ -5,5 +5,6 @@
 class CMainFrame;
 class CFormTemplate;
 
-// "Form &Properties" acts on the active form and is enabled while one is.
+// "Form &Properties" and "&Logic Blks" act through the active form's view and
+// are enabled while one is.
 void InstallFormViewCommands(CMainFrame& frame, CFormTemplate& forms);

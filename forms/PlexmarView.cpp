@@ -12,6 +12,7 @@
 #include "forms/FormPropertiesDlg.h"
 #include "forms/ItemDialogs.h"
 #include "forms/MMI_Items.h"
+#include "logic/LogicBlockEditing.h"
 
 #include <algorithm>
 
@@ -291,6 +292,10 @@ void CPlexmarView::OnFormProperties() {
   RestartTimer();
   m_doc.SetForeground(dialog.m_crForeground);
   m_doc.SetBackground(dialog.m_crBackground);
+}
+
+void CPlexmarView::OnLogicBlks() {
+  if (CPlexmarApp* app = CPlexmarApp::Current()) OpenLogicBlockTables(*app, window());
 }
 
 bool CPlexmarView::OnRButtonDown(int x, int y) {

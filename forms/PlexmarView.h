@@ -77,6 +77,8 @@ class CPlexmarView : public QWidget, public IFormView {
   // "Form &Properties": the title, refresh rate and colours; on OK the timer
   // restarts with the new rate.
   void OnFormProperties();
+  // "&Logic Blks": the logic block table on the application's blocks.
+  void OnLogicBlks();
   // The first selected item of the list; null when none is.
   CMMI_Item* SelectedItem() const;
 

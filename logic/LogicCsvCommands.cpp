@@ -1,6 +1,7 @@
 #include "logic/LogicCsvCommands.h"
 
 #include <QMdiArea>
+#include <QMdiSubWindow>
 
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,12 @@ void Tell(CPlexmarApp& app, const char* text) {
 CLogicCsvCommands::CLogicCsvCommands(CPlexmarApp& app, CMainFrame& frame)
     : m_fnRunDialog([](QDialog& dialog) { return dialog.exec(); }), m_app(app), m_frame(frame) {}
 
-bool CLogicCsvCommands::IsEnabled() const { return m_frame.MdiArea()->activeSubWindow() != nullptr; }
+// As the form view's own commands: a form window that logic has hidden is
+// no longer the active one, though the MDI area still calls it current.
+bool CLogicCsvCommands::IsEnabled() const {
+  const QMdiSubWindow* window = m_frame.MdiArea()->currentSubWindow();
+  return window != nullptr && !window->isHidden();
+}
 
 void CLogicCsvCommands::OnExportLogicBlk() {
   std::vector<std::string> names;

@@ -19,3 +19,11 @@ list(APPEND PLEXMAR_QT_SOURCES
   logic/LogicCsvDialogs.cpp
   logic/LogicCsvCommands.cpp
 )
+
+# the logic block editors: block table, block, entry and operation dialogs (Qt)
+list(APPEND PLEXMAR_QT_SOURCES
+  logic/LogicDialogHooks.cpp
+  logic/LogicBlockDlgs.cpp
+  logic/LogicEntryDlgs.cpp
+  logic/LogicBlockEditing.cpp
+)

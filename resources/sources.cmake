@@ -22,6 +22,16 @@ list(APPEND PLEXMAR_QT_SOURCES
   resources/LogicBlockExistsDlg.ui
 )
 
+# the logic block editors
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/LogicTablesDlg.ui
+  resources/LogicBlockDlg.ui
+  resources/LogicEntryDlg.ui
+  resources/LogicAssignDlg.ui
+  resources/LogicIfDlg.ui
+  resources/LogicFormDlg.ui
+)
+
 # dialogs of the OPC client connections: remote machine, server list, browse
 list(APPEND PLEXMAR_QT_SOURCES
   resources/OpcRemoteDlg.ui

@@ -77,48 +77,50 @@ void CPlexmarApp::AddTag(std::unique_ptr<CExchangeTag> tag) {
 
 void CPlexmarApp::BindTag(CExchangeTag& tag) {
   if (tag.m_nSourceKind == CExchangeTag::kSourceVariable) tag.m_nQuality = CExchangeTag::kQualityGood;
-
-  if (tag.m_nSourceKind == CExchangeTag::kSourceOpc) {
-    COpcServerLink* link = FindServerLink(tag.m_strMachine, tag.m_strServer);
-    if (link && tag.m_hClientItem != -1) {
-      // Bound before: drop the old item rather than leave it orphaned.
-      ClientRemoveItem(link->m_hServer, link->m_hGroup, tag.m_hClientItem);
-      tag.m_hClientItem = -1;
-    }
-    if (!link) {
-      tag.m_hClientItem = -1;
-      tag.m_nQuality = CExchangeTag::kQualityBad;
-    } else {
-      const int32_t item = ClientAddItem(link->m_hServer, link->m_hGroup, tag.m_strItemId.c_str());
-      if (item == -1) {
-        tag.m_nQuality = CExchangeTag::kQualityBad;
-      } else if (ClientActivateItem(link->m_hServer, link->m_hGroup, item, &tag) == 0) {
-        ClientRemoveItem(link->m_hServer, link->m_hGroup, item);
-        tag.m_hClientItem = -1;
-        tag.m_nQuality = CExchangeTag::kQualityBad;
-      } else {
-        tag.m_hClientItem = item;
-        // Read into a fresh value so a failed read leaves the tag's value whole.
-        CVariant value;
-        FILETIME timestamp;
-        uint32_t quality = 0;
-        if (ClientReadItem(link->m_hServer, link->m_hGroup, item, value.get(), &timestamp,
-                           &quality) != 0) {
-          tag.m_value = *value;
-          tag.m_ftTimestamp = timestamp;
-          tag.m_nQuality = quality;
-        } else {
-          tag.m_nQuality = CExchangeTag::kQualityBad;
-        }
-      }
-    }
-  }
-
+  if (tag.m_nSourceKind == CExchangeTag::kSourceOpc) ConnectClientItem(tag);
   if (tag.IsModbusPoint()) {
     AddDataBlock(tag.GetLocation(), tag.m_nSlaveId, tag.m_nPointType, tag.m_nAddress,
                  static_cast<uint16_t>(tag.GetRegisterCount()));
   }
+  PublishTag(tag);
+}
 
+void CPlexmarApp::ConnectClientItem(CExchangeTag& tag) {
+  COpcServerLink* link = FindServerLink(tag.m_strMachine, tag.m_strServer);
+  if (link && tag.m_hClientItem != -1) {
+    // Bound before: drop the old item rather than leave it orphaned.
+    ClientRemoveItem(link->m_hServer, link->m_hGroup, tag.m_hClientItem);
+    tag.m_hClientItem = -1;
+  }
+  if (!link) {
+    tag.m_hClientItem = -1;
+    tag.m_nQuality = CExchangeTag::kQualityBad;
+    return;
+  }
+  const int32_t item = ClientAddItem(link->m_hServer, link->m_hGroup, tag.m_strItemId.c_str());
+  if (item == -1) {
+    tag.m_nQuality = CExchangeTag::kQualityBad;
+  } else if (ClientActivateItem(link->m_hServer, link->m_hGroup, item, &tag) == 0) {
+    ClientRemoveItem(link->m_hServer, link->m_hGroup, item);
+    tag.m_hClientItem = -1;
+    tag.m_nQuality = CExchangeTag::kQualityBad;
+  } else {
+    tag.m_hClientItem = item;
+    // Read into a fresh value so a failed read leaves the tag's value whole.
+    CVariant value;
+    FILETIME timestamp;
+    uint32_t quality = 0;
+    if (ClientReadItem(link->m_hServer, link->m_hGroup, item, value.get(), &timestamp, &quality) != 0) {
+      tag.m_value = *value;
+      tag.m_ftTimestamp = timestamp;
+      tag.m_nQuality = quality;
+    } else {
+      tag.m_nQuality = CExchangeTag::kQualityBad;
+    }
+  }
+}
+
+void CPlexmarApp::PublishTag(CExchangeTag& tag) {
   // Binding twice must not leave a second item of the same name behind.
   if (tag.m_hServerTag != -1) RemoveServerTag(tag.m_hServerTag);
   tag.m_hServerTag = CreateServerTag(tag.m_strName.c_str(), *tag.m_value,

@@ -71,6 +71,12 @@ class CPlexmarApp {
   void AddTag(std::unique_ptr<CExchangeTag> tag);
   // The binding steps of AddTag for a tag already in the table.
   void BindTag(CExchangeTag& tag);
+  // Two of those steps on their own: an OPC point's item in its server
+  // link's group, read once (quality bad when there is no link or the item
+  // cannot be added); and the tag's item in the program's OPC server, made
+  // anew with the tag's name, value and quality.
+  void ConnectClientItem(CExchangeTag& tag);
+  void PublishTag(CExchangeTag& tag);
   bool AddDataBlock(const std::string& location, uint8_t slave, uint8_t pointType,
                     uint16_t address, uint16_t count);
   CModbusDataBlock* FindDataBlock(const std::string& location, uint8_t slave, uint8_t pointType,

@@ -54,3 +54,11 @@ list(APPEND PLEXMAR_QT_SOURCES
   resources/WriteNumericDlg.ui
   resources/WriteStringDlg.ui
 )
+
+# the tag list and the tag definition dialogs
+list(APPEND PLEXMAR_QT_SOURCES
+  resources/TagListDlg.ui
+  resources/TagDefinitionDlg.ui
+  resources/ModbusPointDlg.ui
+  resources/UserVariableDlg.ui
+)

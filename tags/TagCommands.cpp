@@ -10,6 +10,7 @@
 #include "tags/CsvReader.h"
 #include "tags/Lock.h"
 #include "tags/PasswordDlg.h"
+#include "tags/TagListDlg.h"
 #include "tags/TagCsv.h"
 
 namespace {
@@ -61,12 +62,18 @@ void CTagCommands::OnImportTags() {
   ImportTagCsv(m_app, in);
 }
 
+void CTagCommands::OnTagList() {
+  CTagListDlg dialog(m_app, m_tagHooks, &m_frame);
+  if (m_tagHooks.run) m_tagHooks.run(dialog);
+}
+
 std::shared_ptr<CTagCommands> InstallTagCommands(CMainFrame& frame, CPlexmarApp& app) {
   auto commands = std::make_shared<CTagCommands>(app, frame);
   frame.SetCommandHandler(cmd::ID_FILE_LOCK, [commands] { commands->OnLock(); },
                           [&app] { return IsLockEnabled(app); });
   frame.SetCommandHandler(cmd::ID_FILE_UNLOCK, [commands] { commands->OnUnlock(); },
                           [&app] { return IsUnlockEnabled(app); });
+  frame.SetCommandHandler(cmd::ID_EDIT_TAGLIST, [commands] { commands->OnTagList(); });
   frame.SetCommandHandler(cmd::ID_EDIT_IMPORT_TAGS, [commands] { commands->OnImportTags(); });
   frame.SetCommandHandler(cmd::ID_EDIT_EXPORT_TAGS, [commands] { commands->OnExportTags(); });
   return commands;

@@ -1,12 +1,13 @@
-// The tag administration commands of the main window that live outside the
-// tag list: "&Lock" and "&Unlock" on the File menu, "&Import Tags" and
-// "&Export Tags" on the Edit menu.
+// The tag administration commands of the main window: "&Lock" and "&Unlock"
+// on the File menu, "&TagList", "&Import Tags" and "&Export Tags" on the Edit
+// menu.
 #pragma once
 
 #include <functional>
 #include <memory>
 
 #include "core/FileDialogs.h"
+#include "tags/TagDialogHooks.h"
 
 class QDialog;
 class CMainFrame;
@@ -20,10 +21,13 @@ class CTagCommands {
   void OnUnlock();
   void OnImportTags();
   void OnExportTags();
+  void OnTagList();
 
   // Runs a dialog modally; tests fill it in and press its buttons instead.
   std::function<int(QDialog&)> m_fnRunDialog;
   AskFileFn m_fnAskFile = DefaultAskFile();
+  // The tag list and the dialogs it opens.
+  TagDialogHooks m_tagHooks = TagDialogHooks::Default();
 
  private:
   CPlexmarApp& m_app;

@@ -16,3 +16,14 @@ list(APPEND PLEXMAR_QT_SOURCES
   tags/PasswordDlg.cpp
   tags/TagCommands.cpp
 )
+
+# the tag list and the tag definition dialogs: the table changes (Qt-free),
+# the dialogs (Qt)
+list(APPEND PLEXCORE_SOURCES
+  tags/TagAdministration.cpp
+)
+list(APPEND PLEXMAR_QT_SOURCES
+  tags/TagDialogHooks.cpp
+  tags/TagDefinitionDlgs.cpp
+  tags/TagListDlg.cpp
+)

@@ -13,6 +13,9 @@
 #include "connections/OpcBrowseDlg.h"
 #include "connections/OpcServerLink.h"
 #include "logic/LogicBlock.h"
+#include "logic/LogicBlockDlgs.h"
+#include "logic/LogicDialogHooks.h"
+#include "ui_LogicBlockDlg.h"
 #include "tests/opcconnect/FakeClientKit.h"
 #include "ui_OpcBrowseDlg.h"
 
@@ -438,4 +441,52 @@ TEST_F(TagDefinition, OpcPointDetailsBrowseTheTagsServerAndTakeTheChosenItem) {
   tag.m_strServer = "Gone.Server";
   dialog.Form().buttonDetails->click();
   EXPECT_EQ(script.opened.size(), 2);
+}
+
+TEST_F(TagDefinition, AddNewOpensTheProgramsBlockEditorThroughTheDefaultHooks) {
+  AddBlock("Alarm");
+  // The program's hooks, with only the block editor's own dialogs scripted.
+  TagDialogHooks hooks = script.Hooks();
+  hooks.createLogicBlock = TagDialogHooks::Default().createLogicBlock;
+  const LogicDialogHooks saved = LogicHooks();
+  QStringList proposals, messages;
+  std::deque<std::function<int(CLogicBlockDlg&)>> rounds = {
+      [&](CLogicBlockDlg& d) {
+        proposals << d.Form().editName->text();
+        d.Form().editName->setText("Alarm");
+        d.Form().buttonOk->click();
+        return d.result();
+      },
+      [&](CLogicBlockDlg& d) {
+        proposals << d.Form().editName->text();
+        d.Form().buttonCancel->click();
+        return d.result();
+      },
+      [&](CLogicBlockDlg& d) {
+        proposals << d.Form().editName->text();
+        d.Form().buttonOk->click();
+        return d.result();
+      }};
+  LogicHooks().run = [&](QDialog& dialog) {
+    auto& editor = dynamic_cast<CLogicBlockDlg&>(dialog);
+    if (rounds.empty()) return static_cast<int>(QDialog::Rejected);
+    auto round = std::move(rounds.front());
+    rounds.pop_front();
+    return round(editor);
+  };
+  LogicHooks().message = [&](QWidget*, const QString& text) { messages << text; };
+
+  CTagDefinitionDlg dialog(app, tag, hooks);
+  auto& ui = dialog.Form();
+  Choose(ui.comboLogicBlock, 2);
+  EXPECT_EQ(proposals, QStringList({"LB2", "Alarm"})) << "the editor comes back with what was typed";
+  EXPECT_EQ(messages, QStringList({"(Alarm)\r\nA Logic Block with this Name Already Exists!"}));
+  EXPECT_EQ(ui.comboLogicBlock->currentIndex(), 0) << "cancelled: None";
+  EXPECT_EQ(app.m_logicBlocks.size(), 1u);
+  Choose(ui.comboLogicBlock, 2);
+  EXPECT_EQ(tag.m_strLogicBlock, "LB2");
+  EXPECT_EQ(Entries(ui.comboLogicBlock), QStringList({"None", "Alarm", "LB2", "Add New"}));
+  ASSERT_EQ(app.m_logicBlocks.size(), 2u);
+  EXPECT_EQ(app.m_logicBlocks[1]->m_strName, "LB2");
+  LogicHooks() = saved;
 }

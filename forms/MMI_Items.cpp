@@ -25,6 +25,36 @@ bool HitNearOutline(const CRect& r, int x, int y, int64_t margin, bool small) {
 }
 
 // "%3.2f" of a limit label.
+// How a static text or a data value draws: a black frame only while selected (the pen
+// stays selected afterwards), the fill over the whole rectangle in the item's colour or,
+// when transparent, the form's, and the text at the top-left, opaque or transparent.
+// The item's font is left selected.
+struct TextFace {
+  const CFormFont* font;
+  bool selected;
+  bool transparent;
+  COLORREF crText;
+  COLORREF crBack;
+  COLORREF crBackground;
+};
+
+void DrawTextFace(CFormDC& dc, const TextFace& face, const CRect& rect, const std::string& text) {
+  dc.SelectPen(face.selected ? CFormPen::Black() : CFormPen::Null());
+  const CFormBrush oldBrush = dc.SelectBrush(CFormBrush::Solid(face.transparent ? face.crBackground : face.crBack));
+  dc.Rectangle(rect);
+  dc.SelectBrush(oldBrush);
+
+  dc.SelectFont(face.font);
+  dc.SetTextColor(face.crText);
+  if (face.transparent) {
+    dc.SetBkMode(TRANSPARENT);
+  } else {
+    dc.SetBkMode(OPAQUE);
+    dc.SetBkColor(face.crBack);
+  }
+  dc.TextOut(rect.left, rect.top, text);
+}
+
 std::string LimitLabel(float value) {
   char text[64];
   std::snprintf(text, sizeof text, "%3.2f", static_cast<double>(value));
@@ -54,27 +84,9 @@ void CMMI_TxtItem::SerializeItem(CArchive& ar, int32_t) {
 }
 
 void CMMI_TxtItem::Draw(CFormDC& dc, COLORREF crBackground) {
-  // The pens stay selected: only a selected text shows a frame.
-  if (m_bSelected) {
-    dc.SelectPen(CFormPen::Black());
-    m_bDirty = 1;
-  } else {
-    dc.SelectPen(CFormPen::Null());
-    m_bDirty = 0;
-  }
-  const CFormBrush oldBrush = dc.SelectBrush(CFormBrush::Solid(m_bTransparent ? crBackground : m_crBack));
-  dc.Rectangle(m_rect);
-  dc.SelectBrush(oldBrush);
-
-  dc.SelectFont(ItemFont());
-  dc.SetTextColor(m_crText);
-  if (m_bTransparent) {
-    dc.SetBkMode(TRANSPARENT);
-  } else {
-    dc.SetBkMode(OPAQUE);
-    dc.SetBkColor(m_crBack);
-  }
-  dc.TextOut(m_rect.left, m_rect.top, m_strText);
+  m_bDirty = m_bSelected ? 1 : 0;
+  DrawTextFace(dc, TextFace{ItemFont(), m_bSelected != 0, m_bTransparent != 0, m_crText, m_crBack, crBackground},
+               m_rect, m_strText);
   dc.SelectFont(nullptr);
 }
 
@@ -218,27 +230,14 @@ std::string CMMI_TagItem::DisplayText() const {
 void CMMI_TagItem::Draw(CFormDC& dc, COLORREF crBackground) {
   const std::string text = DisplayText();
   if (m_bSelected) {
-    dc.SelectPen(CFormPen::Black());
     m_bDirty = 1;
   } else {
-    dc.SelectPen(CFormPen::Null());
     m_strShown = text;
     m_bDirty = 0;
   }
   // The fill covers the previous text's rectangle, which erases it.
-  const CFormBrush oldBrush = dc.SelectBrush(CFormBrush::Solid(m_bTransparent ? crBackground : m_crBack));
-  dc.Rectangle(m_rect);
-  dc.SelectBrush(oldBrush);
-
-  dc.SelectFont(ItemFont());
-  dc.SetTextColor(m_crText);
-  if (m_bTransparent) {
-    dc.SetBkMode(TRANSPARENT);
-  } else {
-    dc.SetBkMode(OPAQUE);
-    dc.SetBkColor(m_crBack);
-  }
-  dc.TextOut(m_rect.left, m_rect.top, text);
+  DrawTextFace(dc, TextFace{ItemFont(), m_bSelected != 0, m_bTransparent != 0, m_crText, m_crBack, crBackground},
+               m_rect, text);
   const CSize extent = dc.GetTextExtent(text);
   m_rect.right = AddCoord(m_rect.left, extent.cx);
   m_rect.bottom = AddCoord(m_rect.top, extent.cy);

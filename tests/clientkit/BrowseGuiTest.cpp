@@ -21,29 +21,16 @@
 #include "resources/CommandIds.h"
 #include "tests/modbusconnect/ConnectTestSupport.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/GuiTestApp.h"
 #include "ui_OpcBrowseDlg.h"
 #include "ui_OpcRemoteDlg.h"
 #include "ui_OpcServerListDlg.h"
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "clientkit_gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return testsupport::GuiApp(); }
 
-void Snapshot(QWidget& widget, const QString& name) {
-  widget.adjustSize();
-  widget.show();
-  QApplication::processEvents();
-  const QString dir = QStringLiteral(PLEXMAR_BINARY_DIR "/screenshots");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(widget.grab().save(dir + "/" + name + ".png"));
-  widget.hide();
-}
+void Snapshot(QWidget& widget, const QString& name) { testsupport::SaveSnapshot(widget, name); }
 
 QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& text) {
   for (int i = 0; i < item->childCount(); ++i)

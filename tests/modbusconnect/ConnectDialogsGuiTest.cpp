@@ -25,15 +25,11 @@
 #include "ui_TcpServerDlg.h"
 #include "ui_TcpSlaveDlg.h"
 
+#include "tests/support/GuiTestApp.h"
+
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "modbusconnect_gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return testsupport::GuiApp(); }
 
 QStringList Entries(const QComboBox* combo) {
   QStringList list;
@@ -41,16 +37,7 @@ QStringList Entries(const QComboBox* combo) {
   return list;
 }
 
-// Saves what the dialog looks like, for a person to look at.
-void Snapshot(QWidget& widget, const QString& name) {
-  widget.adjustSize();
-  widget.show();
-  QApplication::processEvents();
-  const QString dir = QStringLiteral(PLEXMAR_BINARY_DIR "/screenshots");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(widget.grab().save(dir + "/" + name + ".png"));
-  widget.hide();
-}
+void Snapshot(QWidget& widget, const QString& name) { testsupport::SaveSnapshot(widget, name); }
 
 class ConnectGui : public ::testing::Test {
  protected:

@@ -29,25 +29,13 @@
 #include "ui_OpcRemoteDlg.h"
 #include "ui_OpcServerListDlg.h"
 
+#include "tests/support/GuiTestApp.h"
+
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "opcconnect_gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return testsupport::GuiApp(); }
 
-void Snapshot(QWidget& widget, const QString& name) {
-  widget.adjustSize();
-  widget.show();
-  QApplication::processEvents();
-  const QString dir = QStringLiteral(PLEXMAR_BINARY_DIR "/screenshots");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(widget.grab().save(dir + "/" + name + ".png"));
-  widget.hide();
-}
+void Snapshot(QWidget& widget, const QString& name) { testsupport::SaveSnapshot(widget, name); }
 
 fakeclient::Node Leaf(const std::string& name, const std::string& id) { return {name, id, {}}; }
 fakeclient::Node Branch(const std::string& name, std::vector<fakeclient::Node> children) {

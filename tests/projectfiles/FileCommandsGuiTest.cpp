@@ -36,25 +36,13 @@
 
 namespace fs = std::filesystem;
 
+#include "tests/support/GuiTestApp.h"
+
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "projectfiles_gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return testsupport::GuiApp(); }
 
-void Snapshot(QWidget& widget, const QString& name) {
-  widget.adjustSize();
-  widget.show();
-  QApplication::processEvents();
-  const QString dir = QStringLiteral(PLEXMAR_BINARY_DIR "/screenshots");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(widget.grab().save(dir + "/" + name + ".png"));
-  widget.hide();
-}
+void Snapshot(QWidget& widget, const QString& name) { testsupport::SaveSnapshot(widget, name); }
 
 class Host : public IHostUi {
  public:

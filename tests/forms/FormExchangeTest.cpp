@@ -1,7 +1,8 @@
 // A form on a running exchange: a form file that names tags of the project
 // opens through the template, and its data value and bar graph follow what a
 // pymodbus master writes into the Modbus/TCP slave memory, on the next
-// refresh ticks, with the real slave library.
+// refresh ticks, with the real slave library; an operator's write from the
+// form reaches the master.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include "forms/FormTemplate.h"
 #include "forms/MMI_Items.h"
 #include "forms/PlexmarView.h"
+#include "forms/TagWritePrompt.h"
 #include "platform/archive.h"
 #include "tests/projectfiles/PymodbusPeer.h"
 #include "tests/support/FreePort.h"
@@ -26,6 +28,25 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The operator answering the numeric write dialog with one number.
+class NumberAnswer : public ITagWritePrompt {
+ public:
+  explicit NumberAnswer(double answer) : m_answer(answer) {}
+  bool AskString(std::string&) override {
+    ADD_FAILURE() << "a number tag asked for a string";
+    return false;
+  }
+  bool AskNumber(double& value) override {
+    offered = value;
+    value = m_answer;
+    return true;
+  }
+  double offered = -1;
+
+ private:
+  double m_answer;
+};
 
 QApplication& App() {
   static int argc = 1;
@@ -108,6 +129,17 @@ TEST(FormExchange, DataValuesFollowAModbusMastersWrites) {
     EXPECT_DOUBLE_EQ(bar->GetValue(), written);
     EXPECT_GT(view->TotalPaintDraws(), 0);
   }
+
+  // The operator's write from the form goes the other way: into the slave
+  // memory, where the master reads it; the form shows it on its next tick.
+  CExchangeTag* level = app.FindTag("Tank.Level");
+  ASSERT_NE(level, nullptr);
+  NumberAnswer answer(1234.0);
+  PromptAndWrite(*level, answer);
+  EXPECT_EQ(answer.offered, 77.0);
+  EXPECT_EQ(Pymodbus(port, "print(unit(c.read_holding_registers, 9, count=1).registers[0])\n"), "1234");
+  EXPECT_TRUE(SpinUntil([&] { return value->m_strShown.find("1234") != std::string::npos; }, 5000))
+      << "shown: " << value->m_strShown;
 
   forms.CloseAllDocuments();
   EXPECT_EQ(forms.DocumentCount(), 0);

@@ -9,12 +9,17 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "connections/ModbusConnections.h"
 #include "core/ExchangeTag.h"
 #include "core/HostUi.h"
 #include "core/MainFrame.h"
+#include "core/ModbusPoller.h"
 #include "core/PlexmarApp.h"
 #include "core/ValueConversion.h"
 #include "forms/FormTemplate.h"
@@ -147,6 +152,68 @@ TEST(FormExchange, DataValuesFollowAModbusMastersWrites) {
   app.m_hTcpSlave = -1;
   app.RemoveAllTags();
   fs::remove_all(dir);
+}
+
+// The operator's write of a remote point: the data value of a Modbus/TCP
+// point on a pymodbus slave is double-clicked and answered with a number,
+// which goes out through the poll chain's write queue into the slave's
+// register; the next poll brings it back into the tag.
+TEST(FormExchange, OperatorsWriteOfARemotePointReachesTheSlave) {
+  if (std::system("/usr/bin/python3 -c 'import pymodbus' 2>/dev/null") != 0)
+    GTEST_SKIP() << "pymodbus is not installed";
+  App();
+  const uint16_t port = testsupport::PickFreePort();
+  ASSERT_NE(port, 0);
+  const std::string script = std::string(PLEXMAR_SOURCE_DIR) + "/tests/masterlink/pymodbus_slave.py";
+  const std::string portText = std::to_string(port);
+  const pid_t slave = fork();
+  ASSERT_GE(slave, 0);
+  if (slave == 0) {
+    execl("/usr/bin/python3", "python3", script.c_str(), "tcp", portText.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } reaper{slave};
+
+  CPlexmarApp app;
+  CMainFrame frame{app};
+  InstallModbusPolling(frame.Core());
+  ASSERT_TRUE(frame.Create());
+  app.m_tcpMasters[0].strHost = "127.0.0.1";
+  app.m_tcpMasters[0].nPort = port;
+  ASSERT_TRUE(SpinUntil([&] { return modbusconn::ConnectTcpMaster(app, 0); }, 15000)) << "pymodbus did not start";
+
+  // Holding register 50 of the slave starts at 1050.
+  auto point = std::make_unique<CExchangeTag>("Valve.Setpoint");
+  point->m_nSourceKind = CExchangeTag::kSourceTcp;
+  point->m_strHost = "127.0.0.1";
+  point->m_nAddress = 50;
+  CExchangeTag& tag = *point;
+  app.AddTag(std::move(point));
+  ASSERT_TRUE(SpinUntil([&] { return tag.m_nQuality == CExchangeTag::kQualityGood; }, 10000)) << "no poll";
+  ASSERT_EQ(tag.m_value->iVal, 1050);
+
+  NumberAnswer answer(321.0);
+  PromptAndWrite(tag, answer);
+  EXPECT_EQ(answer.offered, 1050.0);
+  std::string inSlave;
+  EXPECT_TRUE(SpinUntil(
+      [&] {
+        inSlave = Pymodbus(port, "print(unit(c.read_holding_registers, 49, count=1).registers[0])\n");
+        return inSlave == "321";
+      },
+      10000))
+      << "the slave holds " << inSlave;
+  EXPECT_TRUE(SpinUntil([&] { return tag.m_value->iVal == 321; }, 10000)) << "the next poll reads it back";
+
+  CloseMasterConnection(app.m_tcpMasters[0].hMaster);
+  app.m_tcpMasters[0].hMaster = -1;
+  app.RemoveAllTags();
 }
 
 }  // namespace

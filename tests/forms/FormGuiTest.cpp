@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QMdiArea>
 #include <QPainter>
+#include <QTest>
 #include <QThread>
 
 #include <cmath>
@@ -29,6 +30,8 @@
 #include "forms/MMI_TrendItem.h"
 #include "forms/PainterDC.h"
 #include "forms/PlexmarView.h"
+#include "logic/LogicBlock.h"
+#include "logic/LogicEntry.h"
 #include "platform/archive.h"
 #include "resources/CommandIds.h"
 
@@ -659,7 +662,8 @@ TEST_F(FormGui, LogFontToQFont) {
 
 // The application's ShowForm and HideForm: a form found by title in any
 // letter case, or opened from the program's folder under its name as it
-// stands; after a title change only the new title finds the open form.
+// stands; after a title change only the new title finds the open form. A hot
+// text's block opens it the same way.
 TEST_F(FormGui, ShowFormFindsOrOpensFromTheProgramsFolder) {
   char pattern[] = "/tmp/plexmar-showform-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -699,6 +703,44 @@ TEST_F(FormGui, ShowFormFindsOrOpensFromTheProgramsFolder) {
   framework.FormTemplate()->CloseAllDocuments();
   EXPECT_EQ(app.HideForm("Tank Farm"), 0) << "closed, the new title is gone with it";
   EXPECT_EQ(app.ShowForm(formName), 1) << "and the file name finds it again";
+  framework.FormTemplate()->CloseAllDocuments();
+
+  // An operator's click on a hot text whose block shows the form opens it
+  // from its file beside the program.
+  {
+    auto block = std::make_unique<CLogicBlock>();
+    block->m_strName = "Go";
+    auto entry = std::make_unique<CLogicEntry>();
+    entry->m_nType = kLogicFormShowHide;
+    entry->m_nOperation = 1;
+    entry->m_strFormName = formName;
+    block->m_entries.push_back(std::move(entry));
+    app.m_logicBlocks.push_back(std::move(block));
+  }
+  const fs::path mainFile = fs::path(pattern) / "Main";
+  {
+    CPlexmarDoc doc;
+    auto hot = std::make_unique<CMMI_HotTxtItem>();
+    hot->m_nType = kItemHotText;
+    hot->m_rect = {20, 20, 90, 40};
+    hot->m_strText = "Go";
+    hot->m_strLogicBlock = "Go";
+    doc.m_items.push_back(std::move(hot));
+    CArchive ar;
+    doc.Serialize(ar);
+    ASSERT_TRUE(ar.SaveToFile(mainFile));
+  }
+  ASSERT_TRUE(framework.FormTemplate()->OpenDocumentFile(mainFile.string()));
+  CPlexmarDoc* mainDoc = framework.FormTemplate()->FindDocument("Main");
+  ASSERT_NE(mainDoc, nullptr);
+  CPlexmarView* view = framework.FormTemplate()->FrameOf(*mainDoc)->View();
+  view->window()->show();
+  QTest::mousePress(view, Qt::LeftButton, {}, QPoint(30, 30));
+  EXPECT_EQ(framework.FormTemplate()->DocumentCount(), 1) << "nothing on the press";
+  QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(30, 30));
+  EXPECT_EQ(framework.FormTemplate()->DocumentCount(), 2);
+  EXPECT_NE(framework.FormTemplate()->FindDocument(formName), nullptr);
+  app.m_logicBlocks.clear();
   framework.FormTemplate()->CloseAllDocuments();
   fs::remove(file);
   framework.ExitFramework();

@@ -101,6 +101,7 @@ class CUaServerPeer {
     return m_lines;
   }
   uint16_t Port() const { return m_port; }
+  pid_t Pid() const { return m_pid; }
 
  private:
   uint16_t m_port;

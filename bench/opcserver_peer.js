@@ -1,43 +1,70 @@
-// node-opcua client for the OPC UA server bench. Against a server whose
-// Variables ns=1;s=Bench.B0 .. B<n-1> all change once a second it measures,
-// one after the other:
-//   ROUNDTRIPS <reads per second>   Reads of one node, each awaited
-//   BATCH <nodes per second>        Reads of 1000 nodes, each awaited
-//   RATE <data changes per second>  one subscription over all n nodes
-//                                   (publishing 250 ms, sampling 250 ms,
-//                                   queue 1), counted for <count> seconds
-//                                   after <settle> seconds
-// "COUNTING" and "COUNTED" frame the counting window, so that the caller
-// can take the server's CPU time over the same span.
-//   node opcserver_peer.js <url> <n> <phase seconds> <settle> <count>
+// node-opcua client for the OPC UA server bench. Against two servers at once
+// (Plexmar's first, then node-opcua's), each holding the Variables
+// ns=1;s=Bench.B0 .. B<n-1> that all change once a second, it measures:
+//   ROUNDTRIPS <a> <b> <count a> <count b>
+//                        Reads of one node per second, each awaited, and how
+//                        many were done
+//   BATCH <a> <b> <count a> <count b>
+//                        nodes per second in Reads of 1000 nodes, each
+//                        awaited, and how many nodes were read
+//   RATE <a> <b>         data changes per second of one subscription over all
+//                        n nodes (publishing 250 ms, sampling 250 ms, queue
+//                        1), counted for <count> seconds after <settle>
+// The read figures take turns in short slices, so that a machine whose load
+// changes during the run weighs on both servers alike; "BEGIN" and "END"
+// frame each of the two read phases, "IDLE" and "IDLED" a span after them
+// in which the client asks nothing. The subscriptions run
+// one server after the other; "COUNTING <k>" and "COUNTED <k>" frame the
+// window of server k (0 or 1), so that the caller can take that server's CPU
+// time over the same span.
+//   node opcserver_peer.js <url a> <url b> <n> <read seconds> <settle> <count>
 "use strict";
 const opcua = require("node-opcua");
-const [url, n, phase, settle, count] = [process.argv[2], Number(process.argv[3]), Number(process.argv[4]),
-  Number(process.argv[5]), Number(process.argv[6])];
+const [urlA, urlB] = [process.argv[2], process.argv[3]];
+const [n, readSeconds, settle, count] = process.argv.slice(4, 8).map(Number);
 
 const say = (line) => process.stdout.write(line + "\n");
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const node = (i) => ({ nodeId: "ns=1;s=Bench.B" + i, attributeId: opcua.AttributeIds.Value });
+const now = () => Number(process.hrtime.bigint()) / 1e9;
+const kSlice = 0.5;
 
-async function main() {
+async function open(url) {
   const client = opcua.OPCUAClient.create({ endpointMustExist: false, securityMode: opcua.MessageSecurityMode.None,
     securityPolicy: opcua.SecurityPolicy.None, requestedSessionTimeout: 120000,
     connectionStrategy: { maxRetry: 3, initialDelay: 200, maxDelay: 1000 } });
   await client.connect(url);
   const session = await client.createSession();
+  return { client, session };
+}
 
-  // Warm both sides up before anything is timed.
-  for (let i = 0; i < 50; ++i) await session.read(node(i % n));
-
-  let reads = 0;
-  let end = Date.now() + phase * 1000;
-  const t0 = process.hrtime.bigint();
-  while (Date.now() < end) {
-    const dv = await session.read(node(reads % n));
-    if (dv.statusCode !== opcua.StatusCodes.Good) throw new Error("read " + dv.statusCode.name);
-    ++reads;
+// Runs `step` (which returns how many it did) against each session in turn,
+// `kSlice` seconds at a time, until each had `seconds`; per second for each.
+async function inTurns(sessions, seconds, step) {
+  const done = sessions.map(() => 0), spent = sessions.map(() => 0);
+  for (let slice = 0; slice * kSlice < seconds; ++slice) {
+    for (let k = 0; k < sessions.length; ++k) {
+      const start = now();
+      while (now() - start < kSlice) done[k] += await step(sessions[k], done[k]);
+      spent[k] += now() - start;
+    }
   }
-  say("ROUNDTRIPS " + (reads / (Number(process.hrtime.bigint() - t0) / 1e9)).toFixed(0));
+  return done.map((d, k) => (d / spent[k]).toFixed(0)).concat(done);
+}
+
+async function main() {
+  const peers = [await open(urlA), await open(urlB)];
+  const sessions = peers.map((p) => p.session);
+  for (const s of sessions) for (let i = 0; i < 50; ++i) await s.read(node(i % n));
+
+  say("BEGIN");
+  const single = await inTurns(sessions, readSeconds, async (s, done) => {
+    const dv = await s.read(node(done % n));
+    if (dv.statusCode !== opcua.StatusCodes.Good) throw new Error("read " + dv.statusCode.name);
+    return 1;
+  });
+  say("END");
+  say("ROUNDTRIPS " + single.join(" "));
 
   const batchSize = Math.min(1000, n);
   const batches = [];
@@ -46,39 +73,47 @@ async function main() {
     for (let i = 0; i < batchSize; ++i) ids.push(node((b * batchSize + i) % n));
     batches.push(ids);
   }
-  let nodes = 0;
-  end = Date.now() + phase * 1000;
-  const t1 = process.hrtime.bigint();
-  for (let k = 0; Date.now() < end; ++k) {
-    const results = await session.read(batches[k % batches.length]);
+  say("BEGIN");
+  const batch = await inTurns(sessions, readSeconds, async (s, done) => {
+    const results = await s.read(batches[(done / batchSize) % batches.length]);
     if (results.length !== batchSize || results[0].statusCode !== opcua.StatusCodes.Good)
       throw new Error("batch read " + results.length + " " + (results[0] && results[0].statusCode.name));
-    nodes += results.length;
-  }
-  say("BATCH " + (nodes / (Number(process.hrtime.bigint() - t1) / 1e9)).toFixed(0));
+    return results.length;
+  });
+  say("END");
+  say("BATCH " + batch.join(" "));
+  // Both sessions open and quiet: what each server spends on its own.
+  say("IDLE");
+  await sleep(4000);
+  say("IDLED");
 
-  const subscription = await session.createSubscription2({ requestedPublishingInterval: 250,
-    requestedMaxKeepAliveCount: 10, requestedLifetimeCount: 40, maxNotificationsPerPublish: 0,
-    publishingEnabled: true });
-  const items = [];
-  for (let i = 0; i < n; ++i) items.push(node(i));
-  const group = await subscription.monitorItems(items, { samplingInterval: 250, queueSize: 1, discardOldest: true },
-    opcua.TimestampsToReturn.Both);
-  let counting = false, changes = 0;
-  group.on("changed", () => { if (counting) ++changes; });
-  say("SUBSCRIBED");
-  await sleep(settle * 1000);
-  say("COUNTING");
-  counting = true;
-  const t2 = process.hrtime.bigint();
-  await sleep(count * 1000);
-  counting = false;
-  const seconds = Number(process.hrtime.bigint() - t2) / 1e9;
-  say("COUNTED");
-  say("RATE " + (changes / seconds).toFixed(0));
-  await subscription.terminate();
-  await session.close();
-  await client.disconnect();
+  const rates = [];
+  for (let k = 0; k < sessions.length; ++k) {
+    const subscription = await sessions[k].createSubscription2({ requestedPublishingInterval: 250,
+      requestedMaxKeepAliveCount: 10, requestedLifetimeCount: 40, maxNotificationsPerPublish: 0,
+      publishingEnabled: true });
+    const items = [];
+    for (let i = 0; i < n; ++i) items.push(node(i));
+    const group = await subscription.monitorItems(items, { samplingInterval: 250, queueSize: 1, discardOldest: true },
+      opcua.TimestampsToReturn.Both);
+    let counting = false, changes = 0;
+    group.on("changed", () => { if (counting) ++changes; });
+    await sleep(settle * 1000);
+    say("COUNTING " + k);
+    counting = true;
+    const start = now();
+    await sleep(count * 1000);
+    counting = false;
+    const seconds = now() - start;
+    say("COUNTED " + k);
+    rates.push((changes / seconds).toFixed(0));
+    await subscription.terminate();
+  }
+  say("RATE " + rates.join(" "));
+  for (const p of peers) {
+    await p.session.close();
+    await p.client.disconnect();
+  }
   process.exit(0);
 }
 main().catch((e) => { say("ERROR " + String(e && e.message ? e.message : e).replace(/\s+/g, " ")); process.exit(1); });

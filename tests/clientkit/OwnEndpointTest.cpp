@@ -125,7 +125,8 @@ TEST_F(OwnEndpoint, DiscoveryNamesItAndEveryTagReadsIntoItsVariant) {
   CreateServerTag("Ratio", MakeVariantR4(0.5f), 0xC0, 1);
   CreateServerTag("Temp", MakeVariantR8(21.25), 0x40, 1);
   CreateServerTag("Run", MakeVariantBool(true), 0xC0, 1);
-  CVariant text(MakeVariantText("Grüße"));
+  VARIANT textRaw = MakeVariantText("Grüße");
+  CVariant text = CVariant::Adopt(textRaw);
   CreateServerTag("Name", *text, 0xC0, 1);
   CreateServerTag("Stale", MakeVariantR8(1.0), 0x00, 0);
 
@@ -207,7 +208,8 @@ TEST_F(OwnEndpoint, ChangesArriveAndWritesReachTheProgramInTheTagsType) {
 
   // A text and a Double written to an Int16 tag reach the program as VT_I2,
   // and the monitored item brings the value back.
-  CVariant text(MakeVariantText("123"));
+  VARIANT textRaw = MakeVariantText("123");
+  CVariant text = CVariant::Adopt(textRaw);
   ClientWriteItem(server, group, levelItem, text.get(), 1);
   VARIANT wide = MakeVariantR8(-7.0);
   ClientWriteItem(server, group, levelItem, &wide, 1);
@@ -230,7 +232,8 @@ TEST_F(OwnEndpoint, ChangesArriveAndWritesReachTheProgramInTheTagsType) {
   // that is no number is not sent at all.
   VARIANT nine = MakeVariantI4(9);
   ClientWriteItem(server, group, fixedItem, &nine, 1);
-  CVariant junk(MakeVariantText("not a number"));
+  VARIANT junkRaw = MakeVariantText("not a number");
+  CVariant junk = CVariant::Adopt(junkRaw);
   ClientWriteItem(server, group, levelItem, junk.get(), 1);
   EXPECT_TRUE(Writes("Fixed").empty());
   EXPECT_EQ(Writes("Level").size(), 2u);

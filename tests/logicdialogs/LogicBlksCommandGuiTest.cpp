@@ -18,15 +18,26 @@
 #include "forms/ItemDialogs.h"
 #include "forms/MMI_Items.h"
 #include "logic/LogicBlockDlgs.h"
+#include "logic/LogicBlockEditing.h"
+#include "logic/LogicEntryDlgs.h"
 #include "logic/LogicCsvCommands.h"
 #include "resources/CommandIds.h"
 #include "ui_HotTxtPropDlg.h"
+#include "ui_LogicAssignDlg.h"
+#include "ui_LogicEntryDlg.h"
+#include "ui_LogicIfDlg.h"
 #include "ui_LogicBlockDlg.h"
 #include "ui_LogicTablesDlg.h"
 
 using namespace logicdialogs_test;
 
 namespace {
+
+void Choose(QComboBox* list, const char* text) {
+  const int index = list->findText(QString::fromUtf8(text));
+  ASSERT_GE(index, 0) << text;
+  list->setCurrentIndex(index);
+}
 
 QStringList Items(const QComboBox* combo) {
   QStringList items;
@@ -155,6 +166,73 @@ TEST_F(LogicBlksCommand, HotTextAddNewMakesTheBlockInTheBlockEditor) {
   EXPECT_EQ(app.m_logicBlocks.size(), 4u);
   EXPECT_EQ(item.m_strLogicBlock, "");
   EXPECT_EQ(list->currentIndex(), 0);
+}
+
+TEST_F(LogicBlksCommand, ABlockWrittenInTheEditorsRunsWhenItsTagChanges) {
+  for (const char* name : {"In", "Out", "Limit", "Horn", "Siren"}) project.AddTag(name);
+  project.AddTag("Gain", 2);
+  project.AddTag("One", 1);
+  app.FindTag("Limit")->m_value = MakeVariantR8(10);
+  CLogicBlock& alarm = project.AddBlock("Alarm");
+  Project::Assign(alarm, "Horn", "One");
+  Project::Assign(alarm, "Siren", "One", "Loud");
+
+  // Out = In * Gain, then IF In > Limit THEN GOTO Alarm:Loud, all typed in.
+  HooksInPlace hooks(script);
+  script.Then<CLogicBlockTablesDlg>([](CLogicBlockTablesDlg& table) {
+    table.Form().buttonNew->click();
+    table.Form().buttonFinished->click();
+  });
+  script.Then<CLogicBlockDlg>([](CLogicBlockDlg& editor) {
+    editor.Form().buttonAdd->click();
+    editor.Form().buttonAdd->click();
+    editor.Form().editName->setText("Scale");
+    editor.Form().buttonOk->click();
+  });
+  script.Then<CLogicEntryDlg>([](CLogicEntryDlg& definition) {
+    definition.Form().buttonDetails->click();
+    definition.Form().buttonOk->click();
+  });
+  script.Then<CLogicAssignDlg>([](CLogicAssignDlg& assign) {
+    Choose(assign.Form().comboTag1, "Out");
+    Choose(assign.Form().comboTag2, "In");
+    Choose(assign.Form().comboOperator, "*");
+    Choose(assign.Form().comboTag3, "Gain");
+    assign.Form().buttonOk->click();
+  });
+  script.Then<CLogicEntryDlg>([](CLogicEntryDlg& definition) {
+    definition.Form().comboType->setCurrentIndex(1);
+    definition.Form().buttonDetails->click();
+    EXPECT_EQ(definition.Form().editDescription->text(), "IF In > Limit THEN GOTO: Alarm:Loud");
+    EXPECT_TRUE(Snapshot(definition, "entry-definition-if"));
+    definition.Form().buttonOk->click();
+  });
+  script.Then<CLogicIfDlg>([](CLogicIfDlg& jump) {
+    Choose(jump.Form().comboTag1, "In");
+    Choose(jump.Form().comboCompare, ">");
+    Choose(jump.Form().comboTag2, "Limit");
+    Choose(jump.Form().comboBlock, "Alarm");
+    Choose(jump.Form().comboLabel, "Loud");
+    jump.Form().buttonOk->click();
+  });
+  OpenLogicBlockTables(app, nullptr);
+  EXPECT_TRUE(script.steps.empty());
+  ASSERT_EQ(app.m_logicBlocks.size(), 2u);
+  const CLogicBlock& scale = *app.m_logicBlocks[1];
+  EXPECT_EQ(scale.m_strName, "Scale");
+  ASSERT_EQ(scale.m_entries.size(), 2u);
+  EXPECT_EQ(scale.m_entries[0]->GetDescription(), "Out = In * Gain");
+  EXPECT_EQ(scale.m_entries[1]->GetDescription(), "IF In > Limit THEN GOTO: Alarm:Loud");
+
+  app.FindTag("In")->m_strLogicBlock = "Scale";
+  HRESULT hr = S_OK;
+  app.FindTag("In")->Write(MakeVariantR8(3), hr);
+  EXPECT_EQ(project.Value("Out"), 6.0);
+  EXPECT_EQ(project.Value("Siren"), 0.0) << "3 is not above the limit";
+  app.FindTag("In")->Write(MakeVariantR8(20), hr);
+  EXPECT_EQ(project.Value("Out"), 40.0);
+  EXPECT_EQ(project.Value("Siren"), 1.0) << "the jump runs Alarm from Loud";
+  EXPECT_EQ(project.Value("Horn"), 0.0) << "not from its top";
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "logic/LogicBlockDlgs.h"
 
 #include <QEvent>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -105,7 +104,6 @@ CLogicBlockDlg::CLogicBlockDlg(CLogicBlock& block, CPlexmarApp& app, QWidget* pa
     auto* row = new QTreeWidgetItem(list);
     FillRow(*row, *entry);
   }
-  list->header()->setSectionResizeMode(QHeaderView::Fixed);
   list->viewport()->installEventFilter(this);
   connect(list, &QTreeWidget::itemSelectionChanged, this, &CLogicBlockDlg::OnSelectionChanged);
   connect(list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {

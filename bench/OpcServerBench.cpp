@@ -38,7 +38,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kReadSeconds = 5, kSettleSeconds = 5, kCountSeconds = 10;
+constexpr int kReadSeconds = 8, kSettleSeconds = 5, kCountSeconds = 10;
 
 // --- Plexmar's side, in the child ---------------------------------------------------
 

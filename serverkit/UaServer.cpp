@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -101,6 +102,11 @@ struct MonitoredItem {
   NodeId node;
   uint32_t attributeId = attr::Value;
   int32_t tagHandle = -1;  // -1: not a tag, sampled every cycle
+  // A tag's node: the handle is looked up again by name when tags come and
+  // go, so that a tag removed and made anew under its name (an edit in the
+  // tag list) goes on reporting on the same monitored item.
+  bool tagNode = false;
+  uint64_t bindGeneration = 0;
   MonitoringMode mode = MonitoringMode::Reporting;
   DataChangeTrigger trigger = DataChangeTrigger::StatusValue;
   TimestampsToReturn timestamps = TimestampsToReturn::Both;
@@ -199,6 +205,9 @@ struct Server::Impl {
   std::unordered_map<std::string, int32_t> tagByName;
   std::map<int32_t, std::string> tagNames;  // in creation order
   std::unordered_map<int32_t, uint64_t> tagVersion;
+  // Counts the tags made and removed, so that monitored items know when to
+  // look their tag up again.
+  std::atomic<uint64_t> tagBindGeneration{0};
   int listenerId = 0;
 
   std::shared_ptr<Writer> writer;
@@ -241,6 +250,8 @@ struct Server::Impl {
     listenerId = serverkit::AddChangeListener([this](const ItemState& s) {
       std::lock_guard lock(tagMutex);
       ++tagVersion[s.handle];
+      const bool bound = tagNames.count(s.handle) != 0;
+      if (s.name.empty() == bound) tagBindGeneration.fetch_add(1, std::memory_order_relaxed);
       if (s.name.empty()) {
         auto it = tagNames.find(s.handle);
         if (it != tagNames.end()) {
@@ -1101,7 +1112,9 @@ StatusCode Server::Impl::OnCreateMonitoredItems(Connection&, Session* s, CreateM
     const ReadValueId& target = c.itemToMonitor;
     MonitoredItem item;
     const Node* node = space->Find(target.nodeId);
+    item.bindGeneration = tagBindGeneration.load(std::memory_order_relaxed);
     item.tagHandle = node ? -1 : TagHandle(target.nodeId);
+    item.tagNode = !node;
     if (s->monitoredItems >= limits.maxMonitoredItemsPerSession) {
       result.statusCode = status::BadTooManyMonitoredItems;
     } else if (!node && item.tagHandle < 0) {
@@ -1258,6 +1271,18 @@ void Server::Impl::OnPublish(Connection& c, Session& s, SecureChannel::Message& 
 // Looks at one monitored item and queues a notification when it changed.
 void Server::Impl::Sample(Subscription&, MonitoredItem& item) {
   if (item.mode == MonitoringMode::Disabled) return;
+  if (item.tagNode) {
+    const uint64_t generation = tagBindGeneration.load(std::memory_order_relaxed);
+    if (generation != item.bindGeneration) {
+      item.bindGeneration = generation;
+      const int32_t handle = TagHandle(item.node);
+      if (handle != item.tagHandle) {
+        // Another item under the node's name, or none: look at it now.
+        item.tagHandle = handle;
+        item.seenVersion = ~uint64_t{0};
+      }
+    }
+  }
   if (item.tagHandle >= 0) {
     const uint64_t version = TagVersion(item.tagHandle);
     if (!item.first && version == item.seenVersion) return;

@@ -452,6 +452,66 @@ TEST_F(UaServerTest, SubscriptionSeesAChangeWithinTwoIntervals) {
   EXPECT_EQ(publish(none), status::BadNoSubscription);
 }
 
+// A tag removed and made anew under its name (as the tag list does when a
+// tag is edited) goes on reporting on the monitored item made for the first:
+// the client sees the node go, then the new tag's value and its changes.
+TEST_F(UaServerTest, AMonitoredItemFollowsATagMadeAnewUnderItsName) {
+  const int32_t first = CreateServerTag("Remade", MakeVariantI4(1), 0xC0, 1);
+  Start();
+  Client c;
+  ASSERT_EQ(c.Open(url), status::Good);
+  CreateSubscriptionRequest cs;
+  cs.requestedPublishingInterval = 50;
+  cs.requestedMaxKeepAliveCount = 10;
+  cs.requestedLifetimeCount = 100;
+  cs.publishingEnabled = true;
+  CreateSubscriptionResponse sub;
+  ASSERT_EQ(c.connection.Call(cs, sub), status::Good);
+  CreateMonitoredItemsRequest cm;
+  cm.subscriptionId = sub.subscriptionId;
+  MonitoredItemCreateRequest item;
+  item.itemToMonitor.nodeId = Tag("Remade");
+  item.requestedParameters.clientHandle = 9;
+  item.requestedParameters.samplingInterval = 50;
+  cm.itemsToCreate.push_back(item);
+  CreateMonitoredItemsResponse created;
+  ASSERT_EQ(c.connection.Call(cm, created), status::Good);
+  ASSERT_EQ(created.results[0].statusCode, status::Good);
+
+  // Publishes until the item reports `want` (a value) or a bad status when
+  // `want` is negative.
+  uint32_t acknowledge = 0;
+  auto until = [&](int32_t want) {
+    for (int round = 0; round < 40; ++round) {
+      PublishRequest p;
+      p.requestHeader.timeoutHint = 3000;
+      if (acknowledge != 0) p.subscriptionAcknowledgements.push_back({sub.subscriptionId, acknowledge});
+      PublishResponse r;
+      if (c.connection.Call(p, r, 3000) != status::Good) return false;
+      if (!r.notificationMessage.notificationData.empty()) acknowledge = r.notificationMessage.sequenceNumber;
+      for (const ExtensionObject& x : r.notificationMessage.notificationData) {
+        DataChangeNotification dc;
+        if (!Unpack(x, dc)) continue;
+        for (const MonitoredItemNotification& n : dc.monitoredItems) {
+          if (n.clientHandle != 9u) continue;
+          if (want < 0 && IsBad(n.value.status)) return true;
+          if (want >= 0 && n.value.value.Holds<B::Int32>() && n.value.value.Values<B::Int32>()[0] == want)
+            return true;
+        }
+      }
+    }
+    return false;
+  };
+  ASSERT_TRUE(until(1));
+  RemoveServerTag(first);
+  EXPECT_TRUE(until(-1)) << "the node is gone";
+  const int32_t second = CreateServerTag("Remade", MakeVariantI4(7), 0xC0, 1);
+  ASSERT_NE(second, first);
+  EXPECT_TRUE(until(7)) << "the new tag's value";
+  UpdateServerTag(second, MakeVariantI4(8), 0xC0);
+  EXPECT_TRUE(until(8)) << "and its changes";
+}
+
 TEST_F(UaServerTest, SilentAndGarbageClientsAreDroppedAndCostOthersNothing) {
   CreateServerTag("X", MakeVariantI4(1), 0xC0, 1);
   ServerLimits limits;

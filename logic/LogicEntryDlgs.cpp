@@ -31,8 +31,15 @@ void FillTagList(QComboBox* list, const CPlexmarApp& app, const std::string& sel
   list->setCurrentIndex(chosen);
 }
 
-std::string ChosenName(const QComboBox* list) {
-  return list->currentIndex() < 0 ? std::string() : list->currentText().toStdString();
+// The selected tag's name. With nothing selected, a name that no tag has
+// (a tag defined later, or one an import brought) stays as it was: the list
+// could never show it, and OK must not drop it unseen. A disabled list
+// gives an empty name.
+std::string ChosenName(const QComboBox* list, const std::string& before) {
+  if (list->currentIndex() >= 0) return list->currentText().toStdString();
+  if (list->isEnabled() && list->findText(Field(before), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+    return before;
+  return std::string();
 }
 
 // A code shown as the list's position; a code the list does not hold shows
@@ -121,9 +128,9 @@ void CLogicAssignDlg::ShowOperator(int code) {
 }
 
 void CLogicAssignDlg::accept() {
-  m_entry.m_strTag1 = ChosenName(m_ui->comboTag1);
-  m_entry.m_strTag2 = ChosenName(m_ui->comboTag2);
-  m_entry.m_strTag3 = ChosenName(m_ui->comboTag3);
+  m_entry.m_strTag1 = ChosenName(m_ui->comboTag1, m_entry.m_strTag1);
+  m_entry.m_strTag2 = ChosenName(m_ui->comboTag2, m_entry.m_strTag2);
+  m_entry.m_strTag3 = ChosenName(m_ui->comboTag3, m_entry.m_strTag3);
   QDialog::accept();
 }
 
@@ -183,8 +190,8 @@ void CLogicIfDlg::OnLabelChosen(int index) {
 }
 
 void CLogicIfDlg::accept() {
-  m_entry.m_strTag1 = ChosenName(m_ui->comboTag1);
-  m_entry.m_strTag2 = ChosenName(m_ui->comboTag2);
+  m_entry.m_strTag1 = ChosenName(m_ui->comboTag1, m_entry.m_strTag1);
+  m_entry.m_strTag2 = ChosenName(m_ui->comboTag2, m_entry.m_strTag2);
   if (m_ui->comboCompare->currentIndex() >= 0) m_entry.m_nOperation = m_ui->comboCompare->currentIndex();
   QDialog::accept();
 }

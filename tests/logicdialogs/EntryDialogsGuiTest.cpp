@@ -183,6 +183,14 @@ TEST_F(EntryDialogs, AssignmentListsTagsInTagOrderAndTag3OnlyWithAnOperator) {
   EXPECT_EQ(unknown.Form().comboTag3->currentText(), "Alpha");
   unknown.Form().buttonOk->click();
   EXPECT_EQ(other.m_nOperation, 9);
+  EXPECT_EQ(other.m_strTag1, "zeta") << "a name no tag has is not dropped by OK";
+  EXPECT_EQ(other.m_strTag3, "Alpha");
+
+  // Choosing a tag replaces it.
+  CLogicAssignDlg chosen(other, app);
+  chosen.Form().comboTag1->setCurrentIndex(2);
+  chosen.Form().buttonOk->click();
+  EXPECT_EQ(other.m_strTag1, "Mid");
 }
 
 TEST_F(EntryDialogs, IfOffersTheTargetBlocksNonEmptyLabelsInBlockOrder) {
@@ -257,12 +265,14 @@ TEST_F(EntryDialogs, IfOffersTheTargetBlocksNonEmptyLabelsInBlockOrder) {
   lost.m_nType = kLogicIfGoto;
   lost.m_strGotoBlock = "Gone";
   lost.m_strGotoLabel = "Here";
+  lost.m_strTag1 = "Later.Defined";
   CLogicIfDlg missing(lost, app);
   EXPECT_EQ(missing.Form().comboBlock->currentIndex(), -1);
   EXPECT_TRUE(Items(missing.Form().comboLabel).isEmpty());
   missing.Form().buttonOk->click();
   EXPECT_EQ(lost.m_strGotoBlock, "Gone");
   EXPECT_EQ(lost.m_strGotoLabel, "Here");
+  EXPECT_EQ(lost.m_strTag1, "Later.Defined") << "nor its tag";
 }
 
 TEST_F(EntryDialogs, FormDialogSetsShowOrHideAtOnceAndTheNameOnOk) {

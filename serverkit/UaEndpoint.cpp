@@ -32,7 +32,8 @@ bool OpcEndpointPort(uint16_t& port) {
 std::string ConfiguredOpcEndpointUrl() {
   uint16_t port = 0;
   if (!OpcEndpointPort(port) || port == 0) return std::string();
-  return "opc.tcp://" + opcua::LocalHostName() + ":" + std::to_string(port);
+  const char* bind = std::getenv("PLEXMAR_OPCUA_BIND");
+  return "opc.tcp://" + ua::AdvertisedHost(bind ? bind : "") + ":" + std::to_string(port);
 }
 
 std::string OpcEndpointUrl() {

@@ -1547,6 +1547,12 @@ void Server::Impl::Run() {
 }
 
 // --- Server -----------------------------------------------------------------------------------------
+std::string AdvertisedHost(const std::string& bindAddress) {
+  if (bindAddress.empty() || bindAddress == "0.0.0.0" || bindAddress == "::") return LocalHostName();
+  if (bindAddress.find(':') != std::string::npos && bindAddress.front() != '[') return "[" + bindAddress + "]";
+  return bindAddress;
+}
+
 Server::Server(const ServerLimits& limits) : m_impl(std::make_unique<Impl>(limits)) {}
 Server::~Server() { Stop(); }
 
@@ -1556,7 +1562,7 @@ bool Server::Start(const std::string& bindAddress, uint16_t port, std::string* e
   s.listener = Socket::Listen(bindAddress, port, error);
   if (!s.listener.valid()) return false;
   s.port = s.listener.LocalPort();
-  s.host = LocalHostName();
+  s.host = AdvertisedHost(bindAddress);
   if (::pipe2(s.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     if (error) *error = "no pipe";
     s.listener.Close();

@@ -40,6 +40,12 @@ struct ServerLimits {
   uint32_t minPublishingIntervalMs = 50;
 };
 
+// The host an endpoint URL names for a listen address: the machine's host
+// name when it listens on all interfaces ("", "0.0.0.0", "::"), else the
+// address itself (in brackets for IPv6), which is the only one that reaches
+// it.
+std::string AdvertisedHost(const std::string& bindAddress);
+
 class Server {
  public:
   explicit Server(const ServerLimits& limits = ServerLimits());
@@ -54,7 +60,7 @@ class Server {
   void Stop();
   bool IsRunning() const;
   uint16_t Port() const;
-  // opc.tcp://<host name>:<port>
+  // opc.tcp://<AdvertisedHost(bind address)>:<port>
   std::string EndpointUrl() const;
 
   // For the fuzz target: a connection without a socket, fed `data` as if it

@@ -328,6 +328,24 @@ TEST_F(UaServerTest, BrowseWithContinuationPointsAndTranslate) {
   EXPECT_EQ(tr.results[1].statusCode, status::BadNoMatch);
 }
 
+// The URL names what a client can reach: the host name when the endpoint
+// listens on every interface, else the one address it listens on, so that a
+// local client is never sent to a host name that resolves elsewhere.
+TEST_F(UaServerTest, TheEndpointUrlNamesTheListenAddress) {
+  EXPECT_EQ(serverkit::ua::AdvertisedHost(""), LocalHostName());
+  EXPECT_EQ(serverkit::ua::AdvertisedHost("0.0.0.0"), LocalHostName());
+  EXPECT_EQ(serverkit::ua::AdvertisedHost("127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(serverkit::ua::AdvertisedHost("::1"), "[::1]");
+  Start();
+  EXPECT_EQ(server->EndpointUrl(), url);
+  setenv("PLEXMAR_OPCUA_PORT", "4901", 1);
+  setenv("PLEXMAR_OPCUA_BIND", "127.0.0.1", 1);
+  EXPECT_EQ(serverkit::ConfiguredOpcEndpointUrl(), "opc.tcp://127.0.0.1:4901");
+  unsetenv("PLEXMAR_OPCUA_BIND");
+  EXPECT_EQ(serverkit::ConfiguredOpcEndpointUrl(), "opc.tcp://" + LocalHostName() + ":4901");
+  setenv("PLEXMAR_OPCUA_PORT", "0", 1);
+}
+
 TEST_F(UaServerTest, SessionsAndUnsupportedServices) {
   CreateServerTag("X", MakeVariantI4(1), 0xC0, 1);
   ServerLimits limits;

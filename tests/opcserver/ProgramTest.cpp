@@ -18,6 +18,7 @@
 #include "tests/opcserver/NodePeer.h"
 #include "tests/projectfiles/PymodbusPeer.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/HeadlessProgram.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -27,53 +28,12 @@ namespace {
 class OpcUaProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    const fs::path built = fs::path(PLEXMAR_BINARY_DIR) / "plexmar";
-    ASSERT_TRUE(fs::exists(built));
-    char pattern[] = "/tmp/plexmar-e2e-opcua-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-    m_binary = m_dir / "plexmar";
-    fs::copy_file(built, m_binary);
+    ASSERT_TRUE(fs::exists(testsupport::HeadlessProgram::Built()));
+    ASSERT_TRUE(m_program.Prepare("plexmar-e2e-opcua"));
   }
-  void TearDown() override {
-    if (m_pid > 0) {
-      kill(m_pid, SIGTERM);
-      int status = 0;
-      for (int i = 0; i < 100 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(50ms);
-      if (waitpid(m_pid, &status, WNOHANG) == 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, &status, 0);
-      }
-    }
-    if (!m_dir.empty()) fs::remove_all(m_dir);
-  }
-  void Start(uint16_t opcPort) {
-    m_pid = fork();
-    if (m_pid == 0) {
-      const int log = open((m_dir / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      dup2(log, 2);
-      const int devnull = open("/dev/null", O_RDWR);
-      dup2(devnull, 0);
-      dup2(devnull, 1);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-      unsetenv("QT_QPA_PLATFORM");
-      setenv("HOME", m_dir.c_str(), 1);
-      setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-      setenv("PLEXMAR_OPCUA_PORT", std::to_string(opcPort).c_str(), 1);
-      setenv("PLEXMAR_OPCUA_BIND", "127.0.0.1", 1);
-      if (chdir(m_dir.c_str()) != 0) _exit(126);
-      execl(m_binary.c_str(), m_binary.c_str(), nullptr);
-      _exit(127);
-    }
-  }
-  std::string Log() const {
-    std::ifstream in(m_dir / "stderr.log");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::path m_dir;
-  fs::path m_binary;
-  pid_t m_pid = -1;
+  void Start(uint16_t opcPort) { m_program.StartWithEndpoint(opcPort); }
+  std::string Log() const { return m_program.Log(); }
+  testsupport::HeadlessProgram m_program;
 };
 
 }  // namespace
@@ -90,7 +50,7 @@ TEST_F(OpcUaProgram, ModbusWritesReachOpcUaAndOpcUaWritesReachModbus) {
   image.tags.push_back(std::move(local));
   CArchive ar;
   image.Serialize(ar);
-  ASSERT_TRUE(ar.SaveToFile(m_dir / "plexmar.tst"));
+  ASSERT_TRUE(ar.SaveToFile(m_program.Dir() / "plexmar.tst"));
   Start(opc);
   const std::string url = "opc.tcp://127.0.0.1:" + std::to_string(opc);
 

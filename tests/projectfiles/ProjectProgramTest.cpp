@@ -23,6 +23,7 @@
 #include "core/ProjectFile.h"
 #include "tests/projectfiles/PymodbusPeer.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/HeadlessProgram.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -32,66 +33,21 @@ namespace {
 class ProjectProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    const fs::path built = fs::path(PLEXMAR_BINARY_DIR) / "plexmar";
-    if (!fs::exists(built)) GTEST_SKIP() << "plexmar is not built";
+    if (!fs::exists(testsupport::HeadlessProgram::Built())) GTEST_SKIP() << "plexmar is not built";
     if (!fs::exists("/usr/bin/python3") || std::system("/usr/bin/python3 -c 'import pymodbus' 2>/dev/null") != 0)
       GTEST_SKIP() << "pymodbus is not installed";
-    char pattern[] = "/tmp/plexmar-e2e-project-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-    // A copy of the program: what lies beside build/plexmar is never used.
-    m_binary = m_dir / "plexmar";
-    fs::copy_file(built, m_binary);
+    ASSERT_TRUE(m_program.Prepare("plexmar-e2e-project"));
   }
-  void TearDown() override {
-    Stop();
-    if (!m_dir.empty()) fs::remove_all(m_dir);
-  }
-
-  void Start(const std::vector<std::pair<std::string, std::string>>& env) {
-    m_pid = fork();
-    if (m_pid == 0) {
-      const int log = open((m_dir / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      dup2(log, 2);
-      const int devnull = open("/dev/null", O_RDWR);
-      dup2(devnull, 0);
-      dup2(devnull, 1);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-      unsetenv("QT_QPA_PLATFORM");
-      setenv("HOME", m_dir.c_str(), 1);
-      setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-      setenv("PLEXMAR_OPCUA_PORT", "0", 1);
-      for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-      if (chdir(m_dir.c_str()) != 0) _exit(126);
-      execl(m_binary.c_str(), m_binary.c_str(), nullptr);
-      _exit(127);
-    }
-  }
-  void Stop() {
-    if (m_pid <= 0) return;
-    kill(m_pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(50ms);
-    if (waitpid(m_pid, &status, WNOHANG) == 0) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, &status, 0);
-    }
-    m_pid = -1;
-  }
-  std::string Log() const {
-    std::ifstream in(m_dir / "stderr.log");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  void Start(const testsupport::HeadlessProgram::Environment& env) { m_program.Start(env); }
+  void Stop() { m_program.Stop(); }
+  std::string Log() const { return m_program.Log(); }
   void WriteProject(CProjectImage& image) {
     CArchive ar;
     image.Serialize(ar);
-    ASSERT_TRUE(ar.SaveToFile(m_dir / "plexmar.tst"));
+    ASSERT_TRUE(ar.SaveToFile(m_program.Dir() / "plexmar.tst"));
   }
 
-  fs::path m_dir;
-  fs::path m_binary;
-  pid_t m_pid = -1;
+  testsupport::HeadlessProgram m_program;
 };
 
 }  // namespace
@@ -161,17 +117,17 @@ TEST_F(ProjectProgram, DemoProjectGivesAWorkingExchange) {
   const fs::path generator = fs::path(PLEXMAR_BINARY_DIR) / "demo" / "plexmar_demo";
   if (!fs::exists(generator)) GTEST_SKIP() << "plexmar_demo is not built";
   const std::string command = generator.string() + " " PLEXMAR_SOURCE_DIR "/demo/demo-project.txt " +
-                              (m_dir / "demo.tst").string() + " > /dev/null";
+                              (m_program.Dir() / "demo.tst").string() + " > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  CArchive read = CArchive::FromFile(m_dir / "demo.tst");
+  CArchive read = CArchive::FromFile(m_program.Dir() / "demo.tst");
   CProjectImage demo;
   std::string error;
   ASSERT_TRUE(ParseProject(read.Bytes(), demo, error)) << error;
   ASSERT_EQ(demo.bTcpSlaveOpen, 1);
   ASSERT_EQ(demo.blocks.size(), 3u);
   // The operator form is written beside the project and listed by its path.
-  ASSERT_EQ(demo.forms, (std::vector<std::string>{(m_dir / "Overview").string()}));
-  ASSERT_TRUE(fs::exists(m_dir / "Overview"));
+  ASSERT_EQ(demo.forms, (std::vector<std::string>{(m_program.Dir() / "Overview").string()}));
+  ASSERT_TRUE(fs::exists(m_program.Dir() / "Overview"));
 
   // Served on the demo's own port unless a test beside us holds it: then on
   // a free one, the project otherwise as generated.

@@ -9,10 +9,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "connections/ModbusConnections.h"
@@ -29,6 +25,7 @@
 #include "platform/archive.h"
 #include "tests/projectfiles/PymodbusPeer.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/PymodbusSlave.h"
 
 namespace fs = std::filesystem;
 
@@ -164,21 +161,8 @@ TEST(FormExchange, OperatorsWriteOfARemotePointReachesTheSlave) {
   App();
   const uint16_t port = testsupport::PickFreePort();
   ASSERT_NE(port, 0);
-  const std::string script = std::string(PLEXMAR_SOURCE_DIR) + "/tests/masterlink/pymodbus_slave.py";
-  const std::string portText = std::to_string(port);
-  const pid_t slave = fork();
-  ASSERT_GE(slave, 0);
-  if (slave == 0) {
-    execl("/usr/bin/python3", "python3", script.c_str(), "tcp", portText.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  } reaper{slave};
+  testsupport::PymodbusSlave slave(port);
+  ASSERT_TRUE(slave.Started());
 
   CPlexmarApp app;
   CMainFrame frame{app};

@@ -27,6 +27,7 @@
 #include "serverkit/UaServer.h"
 #include "tags/TagCommands.h"
 #include "tests/opcconnect/FakeClientKit.h"
+#include "tests/support/PymodbusSlave.h"
 
 using namespace tagdialogs_test;
 using namespace opcua;
@@ -223,21 +224,8 @@ TEST(TagExchange, ModbusTcpPointDefinedInTheDialogsIsPolledFromPymodbusAndShownW
   fakeclient::Reset();
   const uint16_t port = FreePortInRange();
   ASSERT_NE(port, 0);
-  const std::string script = std::string(PLEXMAR_SOURCE_DIR) + "/tests/masterlink/pymodbus_slave.py";
-  const std::string portText = std::to_string(port);
-  const pid_t slave = fork();
-  ASSERT_GE(slave, 0);
-  if (slave == 0) {
-    execl("/usr/bin/python3", "python3", script.c_str(), "tcp", portText.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  } reaper{slave};
+  testsupport::PymodbusSlave slave(port);
+  ASSERT_TRUE(slave.Started());
   ASSERT_TRUE(ProcessUntil([&] { return Listens(port); }, 15000)) << "pymodbus did not start";
 
   CPlexmarApp app;

@@ -204,7 +204,15 @@ using VariantValues =
 
 class Variant {
  public:
-  Variant() = default;
+  // Out of line: the alternatives hold DataValue and DiagnosticInfo, which
+  // are complete only below, and some compilers define inline special
+  // members where they are first named.
+  Variant();
+  ~Variant();
+  Variant(const Variant&);
+  Variant(Variant&&) noexcept;
+  Variant& operator=(const Variant&);
+  Variant& operator=(Variant&&) noexcept;
 
   template <BuiltinType T, class V>
   static Variant Scalar(V value) {

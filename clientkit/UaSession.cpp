@@ -291,6 +291,11 @@ int32_t UaSession::AddGroup() {
   const int32_t handle = NextHandle();
   std::lock_guard<std::mutex> state(m_state);
   m_groups[handle] = group;
+  {
+    // The publish thread starts on the new subscription at once.
+    std::lock_guard<std::mutex> wake(m_wakeMutex);
+    m_bWoken = true;
+  }
   m_wake.notify_all();
   return handle;
 }
@@ -642,7 +647,8 @@ void UaSession::PublishLoop() {
 
   auto pause = [this](int ms) {
     std::unique_lock<std::mutex> lock(m_wakeMutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bStop.load(); });
+    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bStop.load() || m_bWoken; });
+    m_bWoken = false;
   };
 
   while (!m_bStop) {

@@ -141,6 +141,7 @@ class UaSession {
   std::atomic<bool> m_bStop{false};
   std::mutex m_wakeMutex;
   std::condition_variable m_wake;
+  bool m_bWoken = false;  // with m_wakeMutex: a new group wants publishing
   std::thread m_thread;
 };
 

@@ -1,5 +1,7 @@
 #include "opcua/client.h"
 
+#include <mutex>
+
 namespace opcua {
 
 namespace {
@@ -8,7 +10,15 @@ int MsLeft(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
+std::mutex g_connectorMutex;
+SocketConnector g_connector;
+
 }  // namespace
+
+void SetSocketConnector(SocketConnector connector) {
+  std::lock_guard<std::mutex> lock(g_connectorMutex);
+  g_connector = std::move(connector);
+}
 
 StatusCode ClientConnection::Connect(const std::string& endpointUrl, int timeoutMs, uint32_t tokenLifetimeMs) {
   Close();
@@ -17,7 +27,12 @@ StatusCode ClientConnection::Connect(const std::string& endpointUrl, int timeout
   uint16_t port = 0;
   if (!ParseEndpointUrl(endpointUrl, host, port, path)) return status::BadTcpEndpointUrlInvalid;
   StatusCode connected = status::Good;
-  m_socket = Socket::Connect(host, port, timeoutMs, &connected);
+  SocketConnector connector;
+  {
+    std::lock_guard<std::mutex> lock(g_connectorMutex);
+    connector = g_connector;
+  }
+  m_socket = connector ? connector(host, port, timeoutMs, &connected) : Socket::Connect(host, port, timeoutMs, &connected);
   if (!m_socket.valid()) return connected;
   m_channel = std::make_unique<SecureChannel>(SecureChannel::Role::Client, m_limits);
   m_channel->Connect(endpointUrl, tokenLifetimeMs);

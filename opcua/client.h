@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -14,6 +15,13 @@
 #include "opcua/transport.h"
 
 namespace opcua {
+
+// Where ClientConnection::Connect gets its socket: the network, unless a
+// test or fuzz target puts a function here that hands out, say, one end of a
+// socket pair. Process-wide; an empty function restores the network.
+using SocketConnector =
+    std::function<Socket(const std::string& host, uint16_t port, int timeoutMs, StatusCode* result)>;
+void SetSocketConnector(SocketConnector connector);
 
 class ClientConnection {
  public:

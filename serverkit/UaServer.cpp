@@ -41,16 +41,10 @@ constexpr const char* kProductName = "Norvell Software Plexmar Server";
 constexpr const char* kAnonymousPolicy = "anonymous";
 constexpr size_t kRetransmitQueue = 10;
 constexpr StatusCode kBadMaxAgeInvalid = 0x80700000;
+constexpr uint64_t kUnconnectedSeed = 0x504C584D4152ull;
 
 int64_t MsSince(Clock::time_point t, Clock::time_point now) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(now - t).count();
-}
-
-std::vector<uint8_t> RandomBytes(size_t n) {
-  static thread_local std::mt19937_64 rng(std::random_device{}());
-  std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
 }
 
 // The writer thread: takes writes one at a time and runs them through the
@@ -216,7 +210,17 @@ struct Server::Impl {
   uint64_t nextTicket = 1;
   uint64_t nextWrite = 1;
 
+  // Session tokens, nonces and continuation points. Seeded from the system,
+  // except for a connection fed without a socket (see FeedUnconnected).
+  std::mt19937_64 rng{std::random_device{}()};
+
   explicit Impl(const ServerLimits& l) : limits(l) {}
+
+  std::vector<uint8_t> RandomBytes(size_t n) {
+    std::vector<uint8_t> out(n);
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
+    return out;
+  }
 
   DecodeLimits decodeLimits() const {
     DecodeLimits d;
@@ -1554,7 +1558,10 @@ std::string AdvertisedHost(const std::string& bindAddress) {
 }
 
 Server::Server(const ServerLimits& limits) : m_impl(std::make_unique<Impl>(limits)) {}
-Server::~Server() { Stop(); }
+Server::~Server() {
+  Stop();
+  m_impl->UnwatchItems();
+}
 
 bool Server::Start(const std::string& bindAddress, uint16_t port, std::string* error) {
   Stop();
@@ -1609,15 +1616,19 @@ std::string Server::EndpointUrl() const {
   return m_impl->running ? "opc.tcp://" + m_impl->host + ":" + std::to_string(m_impl->port) : std::string();
 }
 
-void Server::FeedUnconnected(const uint8_t* data, size_t size) {
+std::vector<uint8_t> Server::FeedUnconnected(const uint8_t* data, size_t size, size_t keepAnswers) {
   Impl& s = *m_impl;
-  if (s.running) return;
+  std::vector<uint8_t> answers;
+  if (s.running) return answers;
   if (!s.space) {
     s.host = "fuzz";
     s.port = 4840;
     s.BuildAddressSpace();
+    s.WatchItems();
     s.writer = std::make_shared<Writer>();
   }
+  // The same tokens every time, so that recorded requests can carry them.
+  s.rng.seed(kUnconnectedSeed);
   Connection c;
   c.id = s.nextConnection++;
   TransportLimits t;
@@ -1625,26 +1636,62 @@ void Server::FeedUnconnected(const uint8_t* data, size_t size) {
   t.maxMessageSize = s.limits.maxMessageSize;
   t.maxChunkCount = s.limits.maxChunkCount;
   c.channel = std::make_unique<SecureChannel>(SecureChannel::Role::Server, t, 1);
-  // In pieces, as a network would deliver them.
+  auto keep = [&] {
+    s.Collect(c);
+    const size_t room = keepAnswers - std::min(keepAnswers, answers.size());
+    answers.insert(answers.end(), c.out.begin() + static_cast<std::ptrdiff_t>(c.outPos),
+                   c.out.begin() + static_cast<std::ptrdiff_t>(c.outPos + std::min(room, c.out.size() - c.outPos)));
+    c.out.clear();
+    c.outPos = 0;
+  };
+  // The writer's work, done here: the write path runs on this thread.
+  auto write = [&] {
+    std::deque<WriteJob> jobs;
+    {
+      std::lock_guard lock(s.writer->mutex);
+      jobs.swap(s.writer->jobs);
+    }
+    for (WriteJob& job : jobs) {
+      const HRESULT result = serverkit::WriteItem(job.handle, *job.value);
+      std::lock_guard lock(s.writer->mutex);
+      s.writer->done.push_back({job.ticket, result});
+    }
+  };
+  // In pieces, as a network would deliver them; after each piece the clock
+  // reads a second ahead, so that publishing intervals come due.
+  auto now = Clock::now();
   size_t pos = 0;
   while (pos < size && !c.dead && !c.channel->IsClosed()) {
     const size_t piece = std::min<size_t>(size - pos, 1 + (data[pos] % 200));
     c.channel->Receive(data + pos, piece);
     pos += piece;
     SecureChannel::Message m;
-    while (!c.dead && c.channel->NextMessage(m)) s.OnMessage(c, m);
-    c.out.clear();
-    c.outPos = 0;
-    c.channel->TakeOutput();
+    while (!c.dead && c.channel->NextMessage(m)) {
+      s.OnMessage(c, m);
+      keep();
+    }
+    write();
+    now = std::max(now, Clock::now() + std::chrono::seconds(1));
+    s.CollectWrites(now);
+    s.Tick(now);
+    keep();
   }
-  s.Tick(Clock::now());
+  // Much later: the writes and sessions left over run out.
+  write();
+  now = Clock::now() + std::chrono::hours(2);
+  s.CollectWrites(now);
+  s.Tick(now);
+  keep();
   s.Drop(c);
-  // Writes queued for a writer that is not running are dropped.
-  std::lock_guard lock(s.writer->mutex);
-  s.writer->jobs.clear();
+  {
+    std::lock_guard lock(s.writer->mutex);
+    s.writer->jobs.clear();
+    s.writer->done.clear();
+  }
   s.sessions.clear();
   s.writes.clear();
   s.ticketOwner.clear();
+  return answers;
 }
 
 }  // namespace serverkit::ua

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace serverkit::ua {
 
@@ -63,10 +64,14 @@ class Server {
   // opc.tcp://<AdvertisedHost(bind address)>:<port>
   std::string EndpointUrl() const;
 
-  // For the fuzz target: a connection without a socket, fed `data` as if it
-  // came from the network, with the server's answers thrown away. Runs on the
-  // caller's thread; the server must not be started.
-  void FeedUnconnected(const uint8_t* data, size_t size);
+  // For the fuzz target and its seeds: a connection without a socket, fed
+  // `data` as if it came from the network, on the caller's thread (the server
+  // must not be started). Writes run through the item table's write path on
+  // this thread too, and the clock reads a second ahead after each piece of
+  // input and two hours ahead at the end. Session tokens and continuation points
+  // are the same on every call. Returns the first `keepAnswers` bytes the
+  // server sent back.
+  std::vector<uint8_t> FeedUnconnected(const uint8_t* data, size_t size, size_t keepAnswers = 0);
 
   struct Impl;
 

@@ -1,0 +1,220 @@
+// Writes the first inputs of the three OPC UA fuzz targets from the frames
+// recorded between a node-opcua client and a node-opcua server
+// (tests/opcua/fixtures):
+//   messages/  every recorded message body, each direction;
+//   server/    the recorded client stream, whole and as one session per
+//              request (Hello, OpenSecureChannel, CreateSession,
+//              ActivateSession, the request, CloseSecureChannel), with the
+//              recorded session token replaced by the one our server hands
+//              out to a connection fed without a socket, and the sequence
+//              numbers counted again;
+//   client/    scripts for ScriptedServer: the recorded answers in order,
+//              once with the recorded Acknowledge and OpenSecureChannel
+//              frames and a recorded frame out of place.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ScriptedServer.h"
+#include "opcua/services.h"
+#include "opcua/transport.h"
+#include "serverkit/UaServer.h"
+
+namespace fs = std::filesystem;
+using namespace opcua;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+struct Frame {
+  std::string name;
+  bool toServer = false;
+  Bytes bytes;
+  std::string type() const { return std::string(bytes.begin(), bytes.begin() + 3); }
+};
+
+std::vector<Frame> Load(const fs::path& dir) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() == ".bin") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  std::vector<Frame> frames;
+  for (const fs::path& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    Frame f;
+    f.name = file.stem().string();
+    f.toServer = f.name.find("-c2s-") != std::string::npos;
+    f.bytes.assign(std::istreambuf_iterator<char>(in), {});
+    if (f.bytes.size() >= 8) frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+// Where the sequence header of a secure chunk starts.
+size_t SequenceAt(const Frame& f) {
+  if (f.type() != "OPN") return 16;
+  Decoder d(f.bytes);
+  d.Skip(12);
+  String policy;
+  ByteString certificate, thumbprint;
+  Decode(d, policy);
+  Decode(d, certificate);
+  Decode(d, thumbprint);
+  return d.position();
+}
+bool Secure(const Frame& f) { return f.type() == "OPN" || f.type() == "MSG" || f.type() == "CLO"; }
+
+void PutU32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The body of a single-chunk frame.
+Bytes BodyOf(const Frame& f) { return Bytes(f.bytes.begin() + static_cast<long>(SequenceAt(f) + 8), f.bytes.end()); }
+
+// Frames whose chunks are joined into message bodies, for one direction.
+std::vector<std::pair<std::string, Bytes>> Bodies(const std::vector<Frame>& frames, bool toServer) {
+  std::vector<std::pair<std::string, Bytes>> bodies;
+  Bytes joined;
+  for (const Frame& f : frames) {
+    if (f.toServer != toServer || !Secure(f)) continue;
+    const Bytes part = BodyOf(f);
+    joined.insert(joined.end(), part.begin(), part.end());
+    if (f.bytes[3] == 'F') {
+      bodies.emplace_back(f.name, std::move(joined));
+      joined.clear();
+    }
+  }
+  return bodies;
+}
+
+// Client frames with the session token `token` and sequence numbers from 1.
+Bytes Stream(std::vector<Frame> frames, const NodeId& token) {
+  Bytes out;
+  uint32_t sequence = 1;
+  for (Frame& f : frames) {
+    if (Secure(f)) {
+      const size_t at = SequenceAt(f);
+      PutU32(f.bytes, at, sequence++);
+      if (f.type() == "MSG") {
+        // A request body: type id, then the authentication token.
+        Decoder d(f.bytes.data() + at + 8, f.bytes.size() - at - 8);
+        NodeId type, recorded;
+        const size_t start = at + 8;
+        if (!token.IsNull() && Decode(d, type)) {
+          const size_t tokenAt = start + d.position();
+          if (Decode(d, recorded) && !recorded.IsNull()) {
+            const Bytes ours = EncodeToBytes(token);
+            Bytes patched(f.bytes.begin(), f.bytes.begin() + static_cast<long>(tokenAt));
+            patched.insert(patched.end(), ours.begin(), ours.end());
+            patched.insert(patched.end(), f.bytes.begin() + static_cast<long>(start + d.position()), f.bytes.end());
+            PutU32(patched, 4, static_cast<uint32_t>(patched.size()));
+            f.bytes = std::move(patched);
+          }
+        }
+      }
+    }
+    out.insert(out.end(), f.bytes.begin(), f.bytes.end());
+  }
+  return out;
+}
+
+bool Write(const fs::path& file, const Bytes& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// The token our server gives the first session of a connection fed without
+// a socket: asked of it with the recorded start of the session.
+NodeId OurToken(const std::vector<Frame>& start) {
+  serverkit::ua::Server server;
+  const Bytes stream = Stream(start, NodeId());
+  const Bytes answers = server.FeedUnconnected(stream.data(), stream.size(), 1u << 20);
+  std::vector<Frame> frames;
+  size_t pos = 0;
+  while (pos + 8 <= answers.size()) {
+    const uint32_t size = answers[pos + 4] | answers[pos + 5] << 8 | answers[pos + 6] << 16 |
+                          static_cast<uint32_t>(answers[pos + 7]) << 24;
+    if (size < 8 || pos + size > answers.size()) break;
+    Frame f;
+    f.bytes.assign(answers.begin() + static_cast<long>(pos), answers.begin() + static_cast<long>(pos + size));
+    frames.push_back(std::move(f));
+    pos += size;
+  }
+  for (const auto& [name, body] : Bodies(frames, false)) {
+    if (PeekMessageType(body) != CreateSessionResponse::kBinaryEncodingId) continue;
+    CreateSessionResponse r;
+    if (DecodeMessage(body, r) == status::Good) return r.authenticationToken;
+  }
+  return NodeId();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s FIXTURES OUTPUT\n", argv[0]);
+    return 2;
+  }
+  const std::vector<Frame> frames = Load(argv[1]);
+  const fs::path out = argv[2];
+  for (const char* dir : {"messages", "server", "client"}) fs::create_directories(out / dir);
+
+  // messages
+  for (bool toServer : {true, false})
+    for (const auto& [name, body] : Bodies(frames, toServer))
+      if (!Write(out / "messages" / (name + ".bin"), body)) return 1;
+
+  // server
+  std::vector<Frame> requests, start, rest;
+  for (const Frame& f : frames)
+    if (f.toServer) requests.push_back(f);
+  for (const Frame& f : requests) {
+    const uint32_t type = f.type() == "MSG" ? PeekMessageType(BodyOf(f)) : 0;
+    const bool opening = f.type() == "HEL" || f.type() == "OPN" || type == CreateSessionRequest::kBinaryEncodingId ||
+                         type == ActivateSessionRequest::kBinaryEncodingId;
+    if (opening) start.push_back(f);
+    else if (f.type() == "MSG") rest.push_back(f);
+  }
+  const NodeId token = OurToken({start.begin(), start.begin() + std::min<size_t>(start.size(), 3)});
+  if (token.IsNull()) {
+    std::fprintf(stderr, "%s: our server gave no session token\n", argv[0]);
+    return 1;
+  }
+  if (!Write(out / "server" / "session.bin", Stream(requests, token))) return 1;
+  if (!Write(out / "server" / "session-recorded-token.bin", Stream(requests, NodeId()))) return 1;
+  const Frame* close = nullptr;
+  for (const Frame& f : requests)
+    if (f.type() == "CLO") close = &f;
+  for (const Frame& f : rest) {
+    std::vector<Frame> one = start;
+    one.push_back(f);
+    if (close != nullptr) one.push_back(*close);
+    if (!Write(out / "server" / (f.name + ".bin"), Stream(one, token))) return 1;
+  }
+
+  // client
+  using Record = opcuatest::ScriptedServer::Record;
+  std::vector<Record> answers;
+  for (const auto& [name, body] : Bodies(frames, false)) {
+    if (PeekMessageType(body) == OpenSecureChannelResponse::kBinaryEncodingId) continue;
+    answers.push_back({0, body});
+  }
+  if (!Write(out / "client" / "answers.bin", opcuatest::ScriptedServer::Serialize(answers))) return 1;
+  std::vector<Record> framed;
+  const Frame* stray = nullptr;
+  for (const Frame& f : frames) {
+    if (f.toServer) continue;
+    if (f.type() == "ACK") framed.push_back({2, f.bytes});
+    if (f.type() == "OPN") framed.push_back({3, f.bytes});
+    if (f.type() == "MSG" && stray == nullptr) stray = &f;
+  }
+  if (stray != nullptr) framed.push_back({1, stray->bytes});
+  framed.insert(framed.end(), answers.begin(), answers.end());
+  if (!Write(out / "client" / "framed.bin", opcuatest::ScriptedServer::Serialize(framed))) return 1;
+  return 0;
+}

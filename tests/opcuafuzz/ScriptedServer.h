@@ -12,7 +12,8 @@
 //   3  the whole OpenSecureChannel response frame, in place of this server's.
 // A request with no answer left gets a ServiceFault, except Publish, which
 // waits as a real server's would. The framing of answers (channel, token,
-// sequence number, request id, chunks of 8192 bytes) is this server's.
+// sequence number, request id, chunks of 8192 bytes) is this server's. A
+// connection on which the client says nothing for kIdleMs is closed.
 #pragma once
 
 #include <poll.h>
@@ -38,6 +39,7 @@ namespace opcuatest {
 class ScriptedServer {
  public:
   static constexpr uint32_t kChunkSize = 8192;
+  static constexpr int kIdleMs = 100;
 
   struct Record {
     uint8_t kind = 0;
@@ -207,9 +209,16 @@ class ScriptedServer {
     std::vector<uint8_t> in, partial;
     uint32_t openRequestId = 0;
     bool done = false;
+    auto heard = std::chrono::steady_clock::now();
     while (!done && !m_stop) {
       pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
+      if (::poll(&p, 1, 20) <= 0) {
+        // A client that waits for more than it was sent (a chunk cut short,
+        // an answer that never comes) is let go soon, not at its time-out.
+        if (std::chrono::steady_clock::now() - heard > std::chrono::milliseconds(kIdleMs)) break;
+        continue;
+      }
+      heard = std::chrono::steady_clock::now();
       uint8_t buffer[65536];
       const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
       if (got <= 0) break;

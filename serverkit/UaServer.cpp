@@ -1627,10 +1627,16 @@ std::vector<uint8_t> Server::FeedUnconnected(const uint8_t* data, size_t size, s
     s.WatchItems();
     s.writer = std::make_shared<Writer>();
   }
-  // The same tokens every time, so that recorded requests can carry them.
+  // The same tokens and ids every time, so that recorded requests can carry them.
   s.rng.seed(kUnconnectedSeed);
-  Connection c;
+  s.nextSession = 1;
+  s.nextSubscription = 1;
+  // Listed among the connections, so that answers given later (writes,
+  // publishing) find it.
+  auto owned = std::make_unique<Connection>();
+  Connection& c = *owned;
   c.id = s.nextConnection++;
+  s.connections.emplace(c.id, std::move(owned));
   TransportLimits t;
   t.receiveBufferSize = t.sendBufferSize = s.limits.receiveBufferSize;
   t.maxMessageSize = s.limits.maxMessageSize;
@@ -1683,6 +1689,7 @@ std::vector<uint8_t> Server::FeedUnconnected(const uint8_t* data, size_t size, s
   s.Tick(now);
   keep();
   s.Drop(c);
+  s.connections.erase(c.id);
   {
     std::lock_guard lock(s.writer->mutex);
     s.writer->jobs.clear();

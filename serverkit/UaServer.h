@@ -68,8 +68,8 @@ class Server {
   // `data` as if it came from the network, on the caller's thread (the server
   // must not be started). Writes run through the item table's write path on
   // this thread too, and the clock reads a second ahead after each piece of
-  // input and two hours ahead at the end. Session tokens and continuation points
-  // are the same on every call. Returns the first `keepAnswers` bytes the
+  // input and two hours ahead at the end. Session tokens, continuation points
+  // and subscription ids are the same on every call. Returns the first `keepAnswers` bytes the
   // server sent back.
   std::vector<uint8_t> FeedUnconnected(const uint8_t* data, size_t size, size_t keepAnswers = 0);
 

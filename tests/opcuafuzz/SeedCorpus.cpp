@@ -6,8 +6,9 @@
 //              request (Hello, OpenSecureChannel, CreateSession,
 //              ActivateSession, the request, CloseSecureChannel), with the
 //              recorded session token replaced by the one our server hands
-//              out to a connection fed without a socket, and the sequence
-//              numbers counted again;
+//              out to a connection fed without a socket, its subscription
+//              and monitored item ids for the recorded ones, and the
+//              sequence numbers counted again;
 //   client/    scripts for ScriptedServer: the recorded answers in order,
 //              once with the recorded Acknowledge and OpenSecureChannel
 //              frames and a recorded frame out of place.
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -91,35 +93,121 @@ std::vector<std::pair<std::string, Bytes>> Bodies(const std::vector<Frame>& fram
   return bodies;
 }
 
-// Client frames with the session token `token` and sequence numbers from 1.
-Bytes Stream(std::vector<Frame> frames, const NodeId& token) {
+// The ids the recorded server handed out, and ours in their place: our
+// server numbers subscriptions from 1 on each connection fed without a
+// socket, and monitored items from 1 in each subscription.
+struct Ids {
+  std::map<uint32_t, uint32_t> subscriptions, items;
+  uint32_t Sub(uint32_t recorded) const {
+    auto it = subscriptions.find(recorded);
+    return it == subscriptions.end() ? recorded : it->second;
+  }
+  uint32_t Item(uint32_t recorded) const {
+    auto it = items.find(recorded);
+    return it == items.end() ? recorded : it->second;
+  }
+};
+
+template <class T, class Edit>
+bool Rewrite(Bytes& body, Edit edit) {
+  if (PeekMessageType(body) != T::kBinaryEncodingId) return false;
+  T request;
+  if (DecodeMessage(body, request) != status::Good) return false;
+  edit(request);
+  body = EncodeMessage(request);
+  return true;
+}
+
+// A request body with our ids and session token for the recorded ones.
+Bytes Patch(Bytes body, const NodeId& token, const Ids& ids) {
+  Rewrite<CreateMonitoredItemsRequest>(body, [&](auto& q) { q.subscriptionId = ids.Sub(q.subscriptionId); }) ||
+      Rewrite<ModifyMonitoredItemsRequest>(body, [&](auto& q) {
+        q.subscriptionId = ids.Sub(q.subscriptionId);
+        for (auto& m : q.itemsToModify) m.monitoredItemId = ids.Item(m.monitoredItemId);
+      }) ||
+      Rewrite<SetMonitoringModeRequest>(body, [&](auto& q) {
+        q.subscriptionId = ids.Sub(q.subscriptionId);
+        for (auto& m : q.monitoredItemIds) m = ids.Item(m);
+      }) ||
+      Rewrite<DeleteMonitoredItemsRequest>(body, [&](auto& q) {
+        q.subscriptionId = ids.Sub(q.subscriptionId);
+        for (auto& m : q.monitoredItemIds) m = ids.Item(m);
+      }) ||
+      Rewrite<ModifySubscriptionRequest>(body, [&](auto& q) { q.subscriptionId = ids.Sub(q.subscriptionId); }) ||
+      Rewrite<SetPublishingModeRequest>(body, [&](auto& q) {
+        for (auto& id : q.subscriptionIds) id = ids.Sub(id);
+      }) ||
+      Rewrite<DeleteSubscriptionsRequest>(body, [&](auto& q) {
+        for (auto& id : q.subscriptionIds) id = ids.Sub(id);
+      }) ||
+      Rewrite<PublishRequest>(body, [&](auto& q) {
+        for (auto& a : q.subscriptionAcknowledgements) a.subscriptionId = ids.Sub(a.subscriptionId);
+      }) ||
+      Rewrite<RepublishRequest>(body, [&](auto& q) { q.subscriptionId = ids.Sub(q.subscriptionId); });
+  if (token.IsNull()) return body;
+  // Every request body: type id, then the authentication token.
+  Decoder d(body);
+  NodeId type, recorded;
+  if (!Decode(d, type)) return body;
+  const size_t tokenAt = d.position();
+  if (!Decode(d, recorded) || recorded.IsNull()) return body;
+  const Bytes ours = EncodeToBytes(token);
+  Bytes patched(body.begin(), body.begin() + static_cast<long>(tokenAt));
+  patched.insert(patched.end(), ours.begin(), ours.end());
+  patched.insert(patched.end(), body.begin() + static_cast<long>(d.position()), body.end());
+  return patched;
+}
+
+// Client frames with our session token and ids, and sequence numbers from 1.
+Bytes Stream(std::vector<Frame> frames, const NodeId& token, const Ids& ids = Ids()) {
   Bytes out;
   uint32_t sequence = 1;
   for (Frame& f : frames) {
     if (Secure(f)) {
       const size_t at = SequenceAt(f);
       PutU32(f.bytes, at, sequence++);
-      if (f.type() == "MSG") {
-        // A request body: type id, then the authentication token.
-        Decoder d(f.bytes.data() + at + 8, f.bytes.size() - at - 8);
-        NodeId type, recorded;
-        const size_t start = at + 8;
-        if (!token.IsNull() && Decode(d, type)) {
-          const size_t tokenAt = start + d.position();
-          if (Decode(d, recorded) && !recorded.IsNull()) {
-            const Bytes ours = EncodeToBytes(token);
-            Bytes patched(f.bytes.begin(), f.bytes.begin() + static_cast<long>(tokenAt));
-            patched.insert(patched.end(), ours.begin(), ours.end());
-            patched.insert(patched.end(), f.bytes.begin() + static_cast<long>(start + d.position()), f.bytes.end());
-            PutU32(patched, 4, static_cast<uint32_t>(patched.size()));
-            f.bytes = std::move(patched);
-          }
-        }
+      if (f.type() == "MSG" && f.bytes[3] == 'F') {
+        const Bytes body = Patch(BodyOf(f), token, ids);
+        f.bytes.resize(at + 8);
+        f.bytes.insert(f.bytes.end(), body.begin(), body.end());
+        PutU32(f.bytes, 4, static_cast<uint32_t>(f.bytes.size()));
       }
     }
     out.insert(out.end(), f.bytes.begin(), f.bytes.end());
   }
   return out;
+}
+
+// The recorded server's subscription and monitored item ids, in the order
+// it gave them out.
+Ids RecordedIds(const std::vector<Frame>& frames) {
+  Ids ids;
+  uint32_t nextSubscription = 1;
+  std::map<uint32_t, uint32_t> itemsPerSubscription;
+  std::map<uint32_t, uint32_t> requestSubscription;  // request id -> recorded subscription
+  for (const Frame& f : frames) {
+    if (f.type() != "MSG" || f.bytes[3] != 'F') continue;
+    const Bytes body = BodyOf(f);
+    Decoder header(f.bytes);
+    header.Skip(20);
+    uint32_t requestId = 0;
+    header.U32(requestId);
+    if (f.toServer) {
+      CreateMonitoredItemsRequest q;
+      if (DecodeMessage(body, q) == status::Good) requestSubscription[requestId] = q.subscriptionId;
+      continue;
+    }
+    CreateSubscriptionResponse cs;
+    if (DecodeMessage(body, cs) == status::Good && IsGood(cs.responseHeader.serviceResult))
+      ids.subscriptions.emplace(cs.subscriptionId, nextSubscription++);
+    CreateMonitoredItemsResponse cm;
+    if (DecodeMessage(body, cm) == status::Good) {
+      const uint32_t ours = ids.Sub(requestSubscription[requestId]);
+      for (const auto& r : cm.results)
+        if (IsGood(r.statusCode)) ids.items.emplace(r.monitoredItemId, ++itemsPerSubscription[ours]);
+    }
+  }
+  return ids;
 }
 
 bool Write(const fs::path& file, const Bytes& bytes) {
@@ -185,7 +273,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: our server gave no session token\n", argv[0]);
     return 1;
   }
-  if (!Write(out / "server" / "session.bin", Stream(requests, token))) return 1;
+  const Ids ids = RecordedIds(frames);
+  if (!Write(out / "server" / "session.bin", Stream(requests, token, ids))) return 1;
   if (!Write(out / "server" / "session-recorded-token.bin", Stream(requests, NodeId()))) return 1;
   const Frame* close = nullptr;
   for (const Frame& f : requests)
@@ -194,7 +283,7 @@ int main(int argc, char** argv) {
     std::vector<Frame> one = start;
     one.push_back(f);
     if (close != nullptr) one.push_back(*close);
-    if (!Write(out / "server" / (f.name + ".bin"), Stream(one, token))) return 1;
+    if (!Write(out / "server" / (f.name + ".bin"), Stream(one, token, ids))) return 1;
   }
 
   // client

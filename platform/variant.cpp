@@ -1047,10 +1047,11 @@ constexpr int64_t kTicksAtDateZero = 109205 * kTicksPerDay;  // 1899-12-30 count
 }  // namespace
 
 double VariantDateFromTicks(int64_t ticks) {
-  const int64_t sinceZero = ticks - kTicksAtDateZero;
-  // Whole days and the rest apart, so the day count stays exact.
-  int64_t days = sinceZero / kTicksPerDay;
-  int64_t rest = sinceZero - days * kTicksPerDay;
+  // Whole days and the rest apart, so the day count stays exact; the days
+  // are counted before moving to the date's zero, so that no tick count a
+  // peer sends (down to INT64_MIN) overflows.
+  int64_t days = ticks / kTicksPerDay - kTicksAtDateZero / kTicksPerDay;
+  int64_t rest = ticks % kTicksPerDay;
   if (rest < 0) rest += kTicksPerDay, --days;
   return DateFromLinear(static_cast<double>(days) + static_cast<double>(rest) / static_cast<double>(kTicksPerDay));
 }

@@ -54,6 +54,27 @@ TEST(Values, EveryMappedTypeAndTheUnmappable) {
   EXPECT_EQ(QualityOf(opcua::status::BadNodeIdUnknown), 0u);
 }
 
+TEST(Values, DatesAtTheEndsOfTheTickRangeKeepTheirOrder) {
+  // A server may send any 64-bit tick count; the extremes once overflowed
+  // and both came out near the year 30828.
+  double dates[4];
+  const int64_t ticks[4] = {INT64_MIN, 0, opcua::DateTime::FromUnixMillis(0).ticks, INT64_MAX};
+  for (int i = 0; i < 4; ++i) {
+    VARIANT v;
+    ASSERT_TRUE(ToVariant(Variant::Scalar<BuiltinType::DateTime>(opcua::DateTime{ticks[i]}), &v));
+    ASSERT_EQ(v.vt, VT_DATE);
+    dates[i] = v.date;
+  }
+  EXPECT_DOUBLE_EQ(dates[1], -109205.0);  // 1601-01-01
+  EXPECT_DOUBLE_EQ(dates[2], 25569.0);    // 1970-01-01
+  // The year -27627; a date before 1899 counts days back in its whole part
+  // and the time of day in its fraction.
+  EXPECT_LT(dates[0], -10784405.0);
+  EXPECT_GT(dates[0], -10784406.0);
+  EXPECT_GT(dates[3], 10565994.0);  // 30828-09-14
+  EXPECT_LT(dates[3], 10565995.0);
+}
+
 TEST(Values, WritesTakeTheNodesTypeAndRefuseWhatDoesNotConvert) {
   Variant out;
   ASSERT_TRUE(FromVariant(MakeVariantI2(7), BuiltinType::Double, out));

@@ -63,6 +63,9 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN AND NOT PLEXMAR_SANITIZ
     COMMAND ${CMAKE_COMMAND} -E touch ${of_seed_stamp}
     DEPENDS opcuafuzz_seed ${of_fixtures}
     COMMENT "seeds of the OPC UA fuzz targets" VERBATIM)
+  # One target makes the archive and the seeds; the three fuzz targets wait
+  # for it, so that those rules do not run once per target at the same time.
+  add_custom_target(opcuafuzz_common DEPENDS ${of_archive} ${of_seed_stamp})
 
   set(platform_lib $<TARGET_FILE:platform>)
   foreach(target messages server client)
@@ -81,6 +84,7 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN AND NOT PLEXMAR_SANITIZ
               ${PROJECT_SOURCE_DIR}/tests/opcua/MessageCatalog.h ${of_headers} ${of_archive} platform ${of_seed_stamp}
       COMMENT "libFuzzer target fuzz_opcua_${target}" VERBATIM)
     add_custom_target(fuzz_opcua_${target} ALL DEPENDS ${binary})
+    add_dependencies(fuzz_opcua_${target} opcuafuzz_common)
     file(MAKE_DIRECTORY ${of_dir}/corpus_${target})
     add_test(NAME fuzz_opcua_${target}
       COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1
@@ -89,4 +93,12 @@ if(PLEXMAR_FUZZ AND PLEXMAR_CLANGXX AND NOT PLEXMAR_TSAN AND NOT PLEXMAR_SANITIZ
               -artifact_prefix=${of_dir}/${target}- ${of_dir}/corpus_${target} ${of_dir}/seed/${target})
     set_tests_properties(fuzz_opcua_${target} PROPERTIES LABELS fuzz TIMEOUT 120 RUN_SERIAL TRUE)
   endforeach()
+endif()
+
+# The seeds' reach, as a unit test with the gcc build.
+if(TARGET serverkit AND TARGET clientkit)
+  plexmar_test(opcuafuzz_seed_test LABEL unit
+    SOURCES ${TEST_DIR}/SeedTest.cpp
+    LIBS clientkit serverkit opcua)
+  target_include_directories(opcuafuzz_seed_test PRIVATE ${TEST_DIR})
 endif()

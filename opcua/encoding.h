@@ -65,7 +65,7 @@ class Encoder {
 class Decoder {
  public:
   Decoder(const uint8_t* data, size_t size, const DecodeLimits& limits = DecodeLimits())
-      : m_data(data), m_size(size), m_limits(limits) {}
+      : m_data(data), m_size(size), m_limits(limits), m_arrayBudget(kArrayMemoryPerByte * size + kArrayMemorySlack) {}
   explicit Decoder(const std::vector<uint8_t>& bytes, const DecodeLimits& limits = DecodeLimits())
       : Decoder(bytes.data(), bytes.size(), limits) {}
 
@@ -101,6 +101,20 @@ class Decoder {
   // past the bytes left (at `minElementSize` each) are faults.
   bool Length(int32_t& length, bool& null, uint32_t max, size_t minElementSize);
 
+  // Memory for decoded array elements. Each element is checked against the
+  // bytes left, but one byte on the wire (a DataValue with nothing in it) can
+  // be a hundred in memory, so all arrays of one message together may take at
+  // most 32 times its size (and 4 MiB): a message cannot make the decoder
+  // allocate many times what it carries. Legitimate messages stay well below
+  // (a Browse result of references, the largest ratio, about 28).
+  static constexpr size_t kArrayMemoryPerByte = 32;
+  static constexpr size_t kArrayMemorySlack = 4u << 20;
+  bool ChargeArray(size_t count, size_t elementSize) {
+    if (elementSize != 0 && count > m_arrayBudget / elementSize) return Fail(status::BadEncodingLimitsExceeded);
+    m_arrayBudget -= count * elementSize;
+    return true;
+  }
+
   // Nesting guard for recursive types.
   bool Enter() {
     if (++m_depth > m_limits.maxDepth) return Fail(status::BadEncodingLimitsExceeded);
@@ -129,6 +143,7 @@ class Decoder {
   size_t m_pos = 0;
   uint32_t m_depth = 0;
   DecodeLimits m_limits;
+  size_t m_arrayBudget;
   StatusCode m_status = status::Good;
 };
 
@@ -249,6 +264,7 @@ bool DecodeElements(Decoder& d, std::vector<T>& a, bool& null) {
   if (!d.Length(n, null, d.limits().maxArrayLength, MinWireSize<T>())) return false;
   a.clear();
   if (n <= 0) return true;
+  if (!d.ChargeArray(static_cast<size_t>(n), sizeof(T))) return false;
   a.resize(static_cast<size_t>(n));
   for (auto& x : a) {
     if (!Decode(d, x)) return false;

@@ -188,6 +188,28 @@ TEST(OpcuaEncoding, DecoderRefusesHostileLengthsDepthAndTruncation) {
   EXPECT_EQ(whole.nodesToRead[0].nodeId, NodeId::Text(1, "a"));
 }
 
+// Arrays of elements that are one byte on the wire and many in memory: each
+// array passes the bytes-left check, but together the arrays of one message
+// may not take more than a small multiple of its size.
+TEST(OpcuaEncoding, ArraysOfTinyElementsCannotMultiplyTheMessageInMemory) {
+  static_assert(sizeof(DataValue) > 64, "the test needs elements larger in memory than on the wire");
+  // A Variant array of 100,000 empty DataValues: 100,005 bytes that would be
+  // 100,000 x sizeof(DataValue) in memory.
+  auto empties = [](int32_t n) {
+    std::vector<uint8_t> bytes = V({0x97});  // DataValue array
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(n) >> (8 * i)));
+    bytes.insert(bytes.end(), static_cast<size_t>(n), 0x00);
+    return bytes;
+  };
+  Variant back;
+  const auto many = empties(100000);
+  EXPECT_EQ(DecodeFromBytes(many.data(), many.size(), back), status::BadEncodingLimitsExceeded);
+  // A thousand of them is an ordinary message.
+  const auto some = empties(1000);
+  ASSERT_EQ(DecodeFromBytes(some.data(), some.size(), back), status::Good);
+  EXPECT_EQ(back.Length(), 1000u);
+}
+
 TEST(OpcuaEncoding, StructuresFollowTheirFieldList) {
   CreateSubscriptionRequest req;
   req.requestHeader.requestHandle = 7;

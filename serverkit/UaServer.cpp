@@ -1056,35 +1056,38 @@ StatusCode Server::Impl::OnModifySubscription(Connection&, Session* s, ModifySub
   return status::Good;
 }
 
-StatusCode Server::Impl::OnSetPublishingMode(Connection&, Session* s, SetPublishingModeRequest& q,
-                                             SetPublishingModeResponse& r) {
-  if (q.subscriptionIds.empty()) return status::BadNothingToDo;
-  for (uint32_t id : q.subscriptionIds) {
-    auto it = s->subscriptions.find(id);
-    if (it == s->subscriptions.end()) {
-      r.results.push_back(status::BadSubscriptionIdInvalid);
+namespace {
+// Runs `act` on each subscription of the session that `ids` names, with a
+// result per id: Good, or BadSubscriptionIdInvalid for one it does not have.
+template <class Ids, class Results, class Act>
+StatusCode ForEachSubscription(std::map<uint32_t, Subscription>& subscriptions, const Ids& ids, Results& results,
+                               Act act) {
+  if (ids.empty()) return status::BadNothingToDo;
+  for (uint32_t id : ids) {
+    auto it = subscriptions.find(id);
+    if (it == subscriptions.end()) {
+      results.push_back(status::BadSubscriptionIdInvalid);
       continue;
     }
-    it->second.enabled = q.publishingEnabled;
-    r.results.push_back(status::Good);
+    act(it);
+    results.push_back(status::Good);
   }
   return status::Good;
+}
+}  // namespace
+
+StatusCode Server::Impl::OnSetPublishingMode(Connection&, Session* s, SetPublishingModeRequest& q,
+                                             SetPublishingModeResponse& r) {
+  return ForEachSubscription(s->subscriptions, q.subscriptionIds, r.results,
+                             [&](auto it) { it->second.enabled = q.publishingEnabled; });
 }
 
 StatusCode Server::Impl::OnDeleteSubscriptions(Connection&, Session* s, DeleteSubscriptionsRequest& q,
                                                DeleteSubscriptionsResponse& r) {
-  if (q.subscriptionIds.empty()) return status::BadNothingToDo;
-  for (uint32_t id : q.subscriptionIds) {
-    auto it = s->subscriptions.find(id);
-    if (it == s->subscriptions.end()) {
-      r.results.push_back(status::BadSubscriptionIdInvalid);
-      continue;
-    }
+  return ForEachSubscription(s->subscriptions, q.subscriptionIds, r.results, [&](auto it) {
     s->monitoredItems -= it->second.items.size();
     s->subscriptions.erase(it);
-    r.results.push_back(status::Good);
-  }
-  return status::Good;
+  });
 }
 
 namespace {

@@ -17,6 +17,7 @@
 
 #include "UaServerPeer.h"
 #include "clientkit/clientkit.h"
+#include "tests/support/DispatchUntil.h"
 #include "tests/support/FreePort.h"
 
 namespace {
@@ -37,16 +38,9 @@ void OnData(int32_t, int32_t, void* reference, VARIANT* value, FILETIME, uint32_
 }
 void OnShutdown(int32_t) { ++g_shutdowns; }
 
-// Dispatches for `ms`, or until `done` says so.
 template <class Done>
 bool PumpUntil(int ms, Done done) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    ClientDispatchNotifications();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testsupport::DispatchUntil(ms, done);
 }
 
 std::string Machine(uint16_t port) { return "localhost:" + std::to_string(port); }

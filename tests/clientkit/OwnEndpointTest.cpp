@@ -18,6 +18,7 @@
 
 #include "clientkit/clientkit.h"
 #include "serverkit/serverkit.h"
+#include "tests/support/DispatchUntil.h"
 #include "tests/support/FreePort.h"
 
 namespace fs = std::filesystem;
@@ -53,13 +54,7 @@ void TakeWrite(int32_t handle, VARIANT* value, HRESULT* /*result*/) {
 
 template <class Done>
 bool PumpUntil(int ms, Done done) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    ClientDispatchNotifications();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testsupport::DispatchUntil(ms, done);
 }
 
 class OwnEndpoint : public ::testing::Test {

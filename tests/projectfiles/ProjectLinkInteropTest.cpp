@@ -25,6 +25,7 @@
 #include "logic/LogicBlock.h"
 #include "logic/LogicBlockCsv.h"
 #include "tests/clientkit/UaServerPeer.h"
+#include "tests/support/DispatchUntil.h"
 #include "tests/support/FreePort.h"
 
 namespace fs = std::filesystem;
@@ -41,16 +42,9 @@ class Host : public IHostUi {
   std::vector<std::string> messages;
 };
 
-// Dispatches the toolkit's notifications until `done`, or for `ms`.
 template <class Done>
 bool PumpUntil(int ms, Done done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    ClientDispatchNotifications();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testsupport::DispatchUntil(ms, done);
 }
 
 // The program's data change function, counting what reaches it.
